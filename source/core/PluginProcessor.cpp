@@ -1,0 +1,93 @@
+#include "core/PluginProcessor.h"
+
+namespace ombrel
+{
+juce::AudioProcessor::BusesProperties BrimvaleAudioProcessor::createBuses()
+{
+    return BusesProperties()
+        .withInput ("Input", juce::AudioChannelSet::stereo(), true)
+        .withOutput ("Output", juce::AudioChannelSet::stereo(), true)
+        .withInput ("Sidechain", juce::AudioChannelSet::stereo(), true);
+}
+
+BrimvaleAudioProcessor::BrimvaleAudioProcessor()
+    : juce::AudioProcessor (createBuses()),
+      mParameters (*this, nullptr, config::parameterRootId, config::createParameterLayout())
+{
+    mParameters.state.appendChild (config::createNonAudioParameters(), nullptr);
+}
+
+BrimvaleAudioProcessor::~BrimvaleAudioProcessor() = default;
+
+const juce::String BrimvaleAudioProcessor::getName() const { return "ombrel - sorvanta"; }
+
+int BrimvaleAudioProcessor::latencyForSampleRate (double sampleRate)
+{
+    // The factor is the single-precision 0.01 applied in double precision.
+    return static_cast<int> (sampleRate * static_cast<double> (0.01f));
+}
+
+void BrimvaleAudioProcessor::prepareToPlay (double sampleRate, int maximumExpectedSamplesPerBlock)
+{
+    const juce::ScopedLock lock (mProcessLock);
+
+    if (sampleRate != mPreparedSampleRate || maximumExpectedSamplesPerBlock != mPreparedBlockSize)
+    {
+        mPreparedSampleRate = sampleRate;
+        mPreparedBlockSize = maximumExpectedSamplesPerBlock;
+    }
+
+    const auto latency = latencyForSampleRate (sampleRate);
+    if (latency != getLatencySamples())
+        setLatencySamples (latency);
+}
+
+void BrimvaleAudioProcessor::releaseResources() {}
+
+void BrimvaleAudioProcessor::processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&)
+{
+    const juce::ScopedLock lock (mProcessLock);
+}
+
+double BrimvaleAudioProcessor::getTailLengthSeconds() const { return 0.0; }
+bool BrimvaleAudioProcessor::acceptsMidi() const { return false; }
+bool BrimvaleAudioProcessor::producesMidi() const { return false; }
+bool BrimvaleAudioProcessor::isMidiEffect() const { return false; }
+
+int BrimvaleAudioProcessor::getNumPrograms() { return 1; }
+int BrimvaleAudioProcessor::getCurrentProgram() { return 0; }
+void BrimvaleAudioProcessor::setCurrentProgram (int) {}
+const juce::String BrimvaleAudioProcessor::getProgramName (int) { return {}; }
+void BrimvaleAudioProcessor::changeProgramName (int, const juce::String&) {}
+
+void BrimvaleAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
+{
+    if (auto xml = mParameters.copyState().createXml())
+        copyXmlToBinary (*xml, destData);
+}
+
+void BrimvaleAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
+{
+    if (auto xml = getXmlFromBinary (data, sizeInBytes))
+        mParameters.replaceState (juce::ValueTree::fromXml (*xml));
+}
+
+bool BrimvaleAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
+{
+    const auto& output = layouts.getMainOutputChannelSet();
+
+    if (output != juce::AudioChannelSet::mono() && output != juce::AudioChannelSet::stereo())
+        return false;
+
+    return layouts.getMainInputChannelSet() == output;
+}
+
+bool BrimvaleAudioProcessor::hasEditor() const { return false; }
+juce::AudioProcessorEditor* BrimvaleAudioProcessor::createEditor() { return nullptr; }
+
+} // namespace ombrel
+
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
+{
+    return new ombrel::BrimvaleAudioProcessor();
+}
