@@ -11,7 +11,13 @@ juce::NormalisableRange<float> makeFrequencyRange (float min, float max)
 
     return { min,
              max,
-             [octaves] (float start, float, float proportion) { return start * std::pow (2.0f, octaves * proportion); },
+             [octaves] (float start, float end, float proportion)
+             {
+                 // The ends are exact, so that a full-scale value reads as the range's end.
+                 if (proportion >= 1.0f)
+                     return end;
+                 return start * std::pow (2.0f, octaves * proportion);
+             },
              [octaves] (float start, float, float value) { return std::log2 (value / start) / octaves; },
              [] (float start, float end, float value) { return juce::jlimit (start, end, value); } };
 }

@@ -23,8 +23,9 @@ const juce::String BrimvaleAudioProcessor::getName() const { return "ombrel - so
 
 int BrimvaleAudioProcessor::latencyForSampleRate (double sampleRate)
 {
-    // The factor is the single-precision 0.01 applied in double precision.
-    return static_cast<int> (sampleRate * static_cast<double> (0.01f));
+    // 10 ms; the factor sits a hair above 0.01 so that whole-millisecond rates give whole
+    // sample counts (441 at 44.1 kHz) instead of truncating to one sample less.
+    return static_cast<int> (sampleRate * latencyFactor);
 }
 
 void BrimvaleAudioProcessor::prepareToPlay (double sampleRate, int maximumExpectedSamplesPerBlock)

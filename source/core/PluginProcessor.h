@@ -39,6 +39,8 @@ public:
     bool hasEditor() const override;
     juce::AudioProcessorEditor* createEditor() override;
 
+    static constexpr double latencyFactor = 0.010000000707805157;
+
     /** Latency in samples for a sample rate: 10 ms, truncated. */
     static int latencyForSampleRate (double sampleRate);
 
