@@ -146,12 +146,6 @@ NodeGraphParameters::NodeGraphParameters (juce::AudioProcessorValueTreeState& pa
         set.gain = dynamic_cast<juce::AudioParameterFloat*> (mParameters.getParameter (node.gain.id));
         set.type = dynamic_cast<juce::AudioParameterChoice*> (mParameters.getParameter (node.type.id));
 
-        // Only take the raw value of a parameter of the expected class.
-        set.rawFrequency = set.frequency != nullptr ? mParameters.getRawParameterValue (node.frequency.id) : nullptr;
-        set.rawQuality = set.quality != nullptr ? mParameters.getRawParameterValue (node.quality.id) : nullptr;
-        set.rawGain = set.gain != nullptr ? mParameters.getRawParameterValue (node.gain.id) : nullptr;
-        set.rawType = set.type != nullptr ? mParameters.getRawParameterValue (node.type.id) : nullptr;
-
         mNodes.push_back (set);
     }
 }
@@ -189,14 +183,16 @@ NodeParameters NodeGraphParameters::getNodeParameters (int index) const
     const auto& node = mNodes.at (static_cast<size_t> (index));
     const auto& defaults = config::nodeGraphDescriptor.nodes.at (static_cast<size_t> (index));
 
-    const auto read = [] (const std::atomic<float>* raw, float fallback)
-    { return raw != nullptr ? raw->load (std::memory_order_relaxed) : fallback; };
+    // get() and getIndex() load the parameters' own atomics. The tree's raw copies are not
+    // used: they start from the default snapped to the interval (Q 0.71 instead of 0.707).
+    const auto read = [] (const juce::AudioParameterFloat* parameter, float fallback)
+    { return parameter != nullptr ? parameter->get() : fallback; };
 
     NodeParameters values;
-    values.frequency = read (node.rawFrequency, defaults.frequency.defaultValue);
-    values.quality = read (node.rawQuality, defaults.quality.defaultValue);
-    values.gain = read (node.rawGain, defaults.gain.defaultValue);
-    values.type = juce::roundToInt (read (node.rawType, static_cast<float> (defaults.type.defaultIndex)));
+    values.frequency = read (node.frequency, defaults.frequency.defaultValue);
+    values.quality = read (node.quality, defaults.quality.defaultValue);
+    values.gain = read (node.gain, defaults.gain.defaultValue);
+    values.type = node.type != nullptr ? node.type->getIndex() : defaults.type.defaultIndex;
     return values;
 }
 

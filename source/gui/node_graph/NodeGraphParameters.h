@@ -77,7 +77,8 @@ public:
     juce::Range<float> getDbRange() const;
 
     /** Current values of a node; throws std::out_of_range for an index outside 0 to 5.
-        Reads only atomics, so the audio thread may call it with a valid index. */
+        The parameters hold their values in atomics, so the audio thread may call this with
+        a valid index. */
     NodeParameters getNodeParameters (int index) const;
 
     int getNumNodes() const noexcept { return static_cast<int> (mNodes.size()); }
@@ -101,12 +102,6 @@ private:
         juce::AudioParameterFloat* quality = nullptr;
         juce::AudioParameterFloat* gain = nullptr;
         juce::AudioParameterChoice* type = nullptr;
-
-        // The tree's atomic copies of the same values, read without a lock.
-        std::atomic<float>* rawFrequency = nullptr;
-        std::atomic<float>* rawQuality = nullptr;
-        std::atomic<float>* rawGain = nullptr;
-        std::atomic<float>* rawType = nullptr;
     };
 
     void valueTreeRedirected (juce::ValueTree& redirectedTree) override;
