@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <complex>
+#include <thread>
 #include <vector>
 
 using ombrel::dsp::GraphicEqProcessor;
@@ -537,6 +538,54 @@ TEST_CASE ("The equaliser follows a replaced state", "[eq][solo]")
     fixture.editor.getSelection().set (4, true);
     fixture.run (makeImpulse (fixture.blockSize));
     CHECK (fixture.eq.getSoloBand().lowPassFrequency == Approx (4000.0 * ratio).epsilon (1.0e-4));
+}
+
+TEST_CASE ("The audio path sees solo flag and selection as one consistent pair while the host restores states", "[eq][solo][threads]")
+{
+    EqFixture fixture;
+
+    // Two states: solo on node 1, and solo off with node 3 selected.
+    const auto makeState = [&] (bool solo, int selected)
+    {
+        auto state = fixture.tree.copyState();
+        juce::Array<juce::var> entries;
+        for (int i = 0; i < 6; ++i)
+            entries.add (i == selected);
+        state.getChildWithName ("NonAudioParameters").setProperty ("soloNode", solo, nullptr);
+        state.getChildWithName ("NonAudioParameters").setProperty ("selectedFilters", entries, nullptr);
+        return state;
+    };
+
+    const auto soloState = makeState (true, 1);
+    const auto plainState = makeState (false, 3);
+    fixture.tree.replaceState (plainState);
+
+    std::atomic<bool> finished { false };
+    std::thread host ([&]
+    {
+        for (int i = 0; i < 500; ++i)
+            fixture.tree.replaceState (i % 2 == 0 ? soloState : plainState);
+        finished = true;
+    });
+
+    juce::AudioBuffer<float> buffer (2, 64);
+    juce::dsp::AudioBlock<float> block (buffer);
+    int inconsistent = 0, reads = 0;
+
+    do
+    {
+        const auto snapshot = fixture.eq.getNodeGraphParameters().getSoloState();
+        inconsistent += (snapshot.soloOn ? snapshot.selectedIndex != 1 : snapshot.selectedIndex != 3) ? 1 : 0;
+        ++reads;
+
+        buffer.clear();
+        fixture.eq.process (juce::dsp::ProcessContextReplacing<float> (block));
+    } while (! finished);
+
+    host.join();
+    CHECK (inconsistent == 0);
+    CHECK (reads > 0);
+    CHECK (isFiniteSignal (std::vector<float> (buffer.getReadPointer (0), buffer.getReadPointer (0) + 64)));
 }
 
 TEST_CASE ("Equaliser processing does not allocate", "[eq][realtime]")

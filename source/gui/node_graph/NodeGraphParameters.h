@@ -64,7 +64,7 @@ private:
     the state, and publishes a lock-free copy of the solo flag and selected node for the
     audio thread (getSoloState), which must never touch the juce::var values themselves.
 */
-class NodeGraphParameters : private juce::ValueTree::Listener
+class NodeGraphParameters : public juce::ValueTree::Listener
 {
 public:
     explicit NodeGraphParameters (juce::AudioProcessorValueTreeState& parameters);
@@ -72,6 +72,10 @@ public:
 
     /** Binds the solo and selection values to the given "NonAudioParameters" tree. */
     void linkValues (const juce::ValueTree& nonAudioParameters);
+
+    /** The tree's state was replaced (e.g. by AudioProcessorValueTreeState::replaceState):
+        re-links to the new state's "NonAudioParameters" child. */
+    void valueTreeRedirected (juce::ValueTree& redirectedTree) override;
 
     /** The nodes' gain range in dB. */
     juce::Range<float> getDbRange() const;
@@ -104,7 +108,6 @@ private:
         juce::AudioParameterChoice* type = nullptr;
     };
 
-    void valueTreeRedirected (juce::ValueTree& redirectedTree) override;
     void valueTreePropertyChanged (juce::ValueTree& tree, const juce::Identifier& property) override;
     void valueTreeChildAdded (juce::ValueTree& parent, juce::ValueTree& child) override;
 
