@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <complex>
+#include <thread>
 #include <vector>
 
 namespace
@@ -351,4 +352,42 @@ TEST_CASE ("Non-finite samples do not wedge the meters or the spectrum", "[datas
     CHECK (std::isfinite (source.getMeterLevel (0)));
     for (int bin = 0; bin < 1024; ++bin)
         REQUIRE (std::isfinite (source.getMagnitudeInDecibel (bin, 0)));
+}
+
+TEST_CASE ("The editor may read while the audio thread feeds", "[datasource][concurrency]")
+{
+    // Meaningful under the thread sanitizer build; elsewhere it checks the readings stay in range.
+    ombrel::DataSource source;
+    source.prepare (48000.0, 256);
+
+    std::atomic<bool> done { false };
+    bool inRange = true;
+    std::thread reader ([&]
+    {
+        while (! done.load())
+        {
+            for (int channel = 0; channel < 2; ++channel)
+            {
+                const auto value = source.getNormalizedMeterValue (channel);
+                inRange = inRange && value >= 0.0f && value <= 1.0f;
+                source.getChannelIsClipped (channel);
+            }
+            for (int bin = 0; bin < 1024; bin += 31)
+                inRange = inRange && source.getMagnitudeInDecibel (bin, 0) >= -96.0f;
+        }
+    });
+
+    juce::AudioBuffer<float> buffer (2, 256);
+    for (int block = 0; block < 1000; ++block)
+    {
+        for (int i = 0; i < 256; ++i)
+            buffer.setSample (0, i, (float) std::sin (0.03 * (block * 256 + i)) * 1.2f), buffer.setSample (1, i, 0.0f);
+        source.feedInputMeter (juce::dsp::AudioBlock<float> (buffer));
+        source.feedOutputMeter (juce::dsp::AudioBlock<float> (buffer));
+        source.feedSpectrum (juce::dsp::AudioBlock<float> (buffer));
+    }
+
+    done = true;
+    reader.join();
+    CHECK (inRange);
 }

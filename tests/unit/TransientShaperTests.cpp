@@ -8,6 +8,7 @@
 #include <complex>
 #include <functional>
 #include <limits>
+#include <thread>
 #include <vector>
 
 using namespace ombrel::dsp::transient_shaper;
@@ -386,4 +387,41 @@ TEST_CASE ("processContinuous allocates nothing", "[transient][realtime]")
         shaper.processContinuous (juce::dsp::AudioBlock<float> (buffer));
     }
     CHECK (counter.allocations() == 0);
+}
+
+TEST_CASE ("Settings may change on another thread while blocks are processed", "[transient][concurrency]")
+{
+    // Meaningful under the thread sanitizer build; elsewhere it checks that nothing breaks.
+    TransientShaper shaper;
+    shaper.setSensitivity (gateSensitivity);
+    shaper.setup ({ 48000.0, 64, 2 });
+
+    std::atomic<bool> done { false };
+    std::thread writer ([&]
+    {
+        for (int i = 0; ! done.load(); ++i)
+        {
+            shaper.setFatGain ((float) (i % 12));
+            shaper.setPunchGain ((float) (i % 9));
+            shaper.setSensitivity (0.5f + 0.001f * (float) (i % 500));
+            shaper.setDurationReleaseTime (50.0f + (float) (i % 100));
+            shaper.setRatioScale (-10.0f - (float) (i % 3));
+        }
+    });
+
+    juce::AudioBuffer<float> buffer (2, 64);
+    bool allFinite = true;
+    for (int block = 0; block < 2000; ++block)
+    {
+        for (int i = 0; i < 64; ++i)
+            buffer.setSample (0, i, (float) std::sin (0.01 * (block * 64 + i)) * (float) ((block / 20) % 2)), buffer.setSample (1, i, buffer.getSample (0, i));
+
+        const auto gains = shaper.processContinuous (juce::dsp::AudioBlock<float> (buffer));
+        for (int i = 0; i < 64; ++i)
+            allFinite = allFinite && std::isfinite (gains.getSample (0, i));
+    }
+
+    done = true;
+    writer.join();
+    CHECK (allFinite);
 }
