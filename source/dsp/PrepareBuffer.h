@@ -5,7 +5,7 @@
 
 namespace audio_framework::dsp
 {
-/** Sizes a buffer to the spec's channels x maximum block size. Only reallocates (and then
+/** Sizes a buffer to the ProcessSpec's channels x maximum block size. Only reallocates (and then
     clears, keeping nothing) when the size differs; otherwise leaves buffer and content alone. */
 template <typename SampleType>
 void prepareBuffer (juce::AudioBuffer<SampleType>& buffer, const juce::dsp::ProcessSpec& spec)
