@@ -67,6 +67,15 @@ TEST_CASE ("A host sees 10 ms latency after preparation", "[host]")
     {
         auto plugin = loadBuiltPlugin (format, rate, 256);
         plugin->prepareToPlay (rate, 256);
+
+        // VST3 reports a latency change through an asynchronous restart, LV2 through its latency
+        // port after a run: process one block and let the message loop deliver, as a DAW does.
+        juce::AudioBuffer<float> buffer (4, 256);
+        buffer.clear();
+        juce::MidiBuffer midi;
+        plugin->processBlock (buffer, midi);
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (200);
+
         INFO (rate << " Hz");
         CHECK (plugin->getLatencySamples() == latency);
         plugin->releaseResources();
