@@ -20,7 +20,7 @@ namespace ombrel
     maximum of the values it covers; the newest `getBufferSize()` points are drawn either as a
     line along the maxima or as the area between minima and maxima.
 
-    It offers the interface of juce::AudioVisualiserComponent, but keeps its ring in storage that
+    It follows the interface of juce::AudioVisualiserComponent, but keeps its ring in storage that
     is allocated once and never moves: the audio thread writes each point and the ring position
     atomically, and the message thread may resize the ring or paint it at any moment without a lock.
 */
