@@ -1,0 +1,6 @@
+#include "gui/visualisation/GenericVisualiser.h"
+
+namespace ombrel
+{
+template class GenericVisualiser<float>;
+} // namespace ombrel
