@@ -111,4 +111,3 @@ BENCHMARK (debleeder)->ArgName ("heavy50_gateOpensAndCloses")->Arg (gateOpensAnd
 BENCHMARK (debleeder)->ArgName ("heavy50_gateHeldOpen")->Arg (gateHeldOpen);
 BENCHMARK (debleeder)->ArgName ("heavy50_macroOff")->Arg (macroOff);
 
-BENCHMARK_MAIN();

@@ -63,4 +63,3 @@ static void BM_TransientShaper (benchmark::State& state)
 }
 BENCHMARK (BM_TransientShaper);
 
-BENCHMARK_MAIN();
