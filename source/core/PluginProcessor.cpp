@@ -1,5 +1,7 @@
 #include "core/PluginProcessor.h"
 
+#include "core/SavedState.h"
+
 namespace ombrel
 {
 juce::AudioProcessor::BusesProperties BrimvaleAudioProcessor::createBuses()
@@ -63,14 +65,49 @@ void BrimvaleAudioProcessor::changeProgramName (int, const juce::String&) {}
 
 void BrimvaleAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
-    if (auto xml = mParameters.copyState().createXml())
+    // Saving works on a copy; the live tree keeps its selection array.
+    auto copy = mParameters.copyState();
+    saved_state::convertForSaving (copy);
+
+    if (auto xml = copy.createXml())
         copyXmlToBinary (*xml, destData);
 }
 
 void BrimvaleAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
-    if (auto xml = getXmlFromBinary (data, sizeInBytes))
-        mParameters.replaceState (juce::ValueTree::fromXml (*xml));
+    if (data == nullptr || sizeInBytes < 9)
+        return;
+
+    // Checks the magic and a positive length, and parses at most the bytes given; anything else
+    // leaves the current state as it is.
+    auto xml = getXmlFromBinary (data, sizeInBytes);
+    if (xml == nullptr)
+        return;
+
+    auto tree = juce::ValueTree::fromXml (*xml);
+    if (! tree.isValid())
+        return;
+
+    saved_state::convertForRestoring (tree);
+    keepValuesOfUnsavedParameters (tree);
+    mParameters.replaceState (tree);
+}
+
+void BrimvaleAudioProcessor::keepValuesOfUnsavedParameters (juce::ValueTree& tree) const
+{
+    // The parameter tree would reset a parameter without an entry to its default; a state that
+    // does not mention a parameter leaves it as it is instead.
+    for (auto* p : getParameters())
+    {
+        auto* parameter = dynamic_cast<juce::RangedAudioParameter*> (p);
+        if (parameter == nullptr || tree.getChildWithProperty ("id", parameter->getParameterID()).isValid())
+            continue;
+
+        juce::ValueTree entry ("PARAM");
+        entry.setProperty ("id", parameter->getParameterID(), nullptr);
+        entry.setProperty ("value", parameter->convertFrom0to1 (parameter->getValue()), nullptr);
+        tree.appendChild (entry, nullptr);
+    }
 }
 
 bool BrimvaleAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const

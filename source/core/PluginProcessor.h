@@ -50,6 +50,7 @@ public:
 
 private:
     static BusesProperties createBuses();
+    void keepValuesOfUnsavedParameters (juce::ValueTree& tree) const;
 
     int mPreparedBlockSize = 0;
     double mPreparedSampleRate = 0.0;

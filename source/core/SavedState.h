@@ -1,0 +1,19 @@
+#pragma once
+
+#include <juce_data_structures/juce_data_structures.h>
+
+namespace ombrel::saved_state
+{
+/** Bit i is set when entry i (0 to 5) of the node selection array reads true; 0 for a non-array. */
+int selectionMaskOf (const juce::var& selection);
+
+/** Six entries: true where the mask's bit is set, void (reads false) elsewhere. Higher bits are ignored. */
+juce::var selectionFromMask (int mask);
+
+/** Turns a copy of the live tree into its saved form: the node selection becomes an int mask. */
+void convertForSaving (juce::ValueTree& copy);
+
+/** Turns a tree read from saved data into the live form: the editor-only child exists and the
+    node selection is an array again. */
+void convertForRestoring (juce::ValueTree& tree);
+} // namespace ombrel::saved_state
