@@ -9,6 +9,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <thread>
 #include <vector>
 
 using ombrel::dsp::GateProcessor;
@@ -1014,4 +1015,54 @@ TEST_CASE ("The block stages allocate nothing", "[gate][realtime]")
     for (int c = 0; c < 2; ++c)
         for (int i = 0; i < 128; ++i)
             REQUIRE (std::isfinite (main.getSample (c, i)));
+}
+
+TEST_CASE ("Parameters and tempo may change on other threads while blocks are processed", "[gate][concurrency]")
+{
+    // Meaningful under the thread sanitizer build; elsewhere it checks that nothing breaks.
+    GateFixture fixture (48000.0, 64);
+    fixture.prepare();
+
+    const auto& ids = GateProcessor::getListenedParameterIds();
+    std::atomic<bool> done { false };
+    std::thread writer ([&]
+    {
+        juce::Random random (17);
+        for (int i = 0; ! done.load(); ++i)
+        {
+            const auto& id = ids[i % ids.size()];
+            const auto* parameter = fixture.processor.mParameters.getParameter (id);
+            fixture.gate.parameterChanged (id, parameter->convertFrom0to1 (random.nextFloat()));
+            fixture.gate.setTempo (60.0f + (float) (i % 120));
+        }
+    });
+
+    juce::AudioBuffer<float> detector (2, 64), main (2, 64);
+    bool allFinite = true;
+    for (int block = 0; block < 3000; ++block)
+    {
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < 64; ++i)
+            {
+                const auto x = (float) std::sin (0.03 * (block * 64 + i)) * (float) ((block / 15) % 2);
+                detector.setSample (c, i, x);
+                main.setSample (c, i, x);
+            }
+
+        fixture.gate.updateLookahead();
+        fixture.gate.equaliseDetector (juce::dsp::AudioBlock<float> (detector));
+        fixture.gate.shapeDetector (juce::dsp::AudioBlock<float> (detector));
+        fixture.gate.averageLevel (juce::dsp::AudioBlock<float> (detector));
+        if (! fixture.gate.isListening())
+            fixture.gate.processGate (juce::dsp::AudioBlock<float> (main));
+        fixture.gate.shapeMain (juce::dsp::AudioBlock<float> (main));
+        fixture.gate.clip (juce::dsp::AudioBlock<float> (main));
+
+        for (int i = 0; i < 64; ++i)
+            allFinite = allFinite && std::isfinite (main.getSample (0, i)) && std::isfinite (main.getSample (1, i));
+    }
+
+    done = true;
+    writer.join();
+    CHECK (allFinite);
 }
