@@ -89,6 +89,13 @@ public:
         return readFromFifo (destination, numSamples);
     }
 
+    /** Drops up to numSamples from the front without copying them; returns how many were dropped. */
+    int discardFromFifo (int numSamples) noexcept
+    {
+        const auto scope = positions.read (std::max (0, numSamples));
+        return scope.blockSize1 + scope.blockSize2;
+    }
+
 private:
     template <typename Writer>
     int write (int numSamples, Writer&& writePiece) noexcept

@@ -128,6 +128,32 @@ TEST_CASE ("FIFO acts as a fixed delay line", "[fifo]")
         CHECK (produced[(size_t) i] == (i < delay ? 0.0f : (float) (i - delay + 1)));
 }
 
+TEST_CASE ("FIFO discards from the front, across the end of the ring, and no more than is ready", "[fifo]")
+{
+    Fifo fifo;
+    fifo.prepare (2, 16);
+
+    // Move the positions near the end of the ring first.
+    auto filler = rampBuffer (12, 0.0f);
+    fifo.addToFifo (juce::dsp::AudioBlock<float> (filler), 12);
+    CHECK (fifo.discardFromFifo (12) == 12);
+
+    auto input = rampBuffer (10, 1.0f);
+    fifo.addToFifo (juce::dsp::AudioBlock<float> (input), 10);
+    CHECK (fifo.discardFromFifo (6) == 6);
+    CHECK (fifo.getNumReady() == 4);
+
+    auto output = filledBuffer (4, -1.0f);
+    REQUIRE (fifo.readFromFifo (juce::dsp::AudioBlock<float> (output), 4) == 4);
+    for (int i = 0; i < 4; ++i)
+        CHECK (output.getSample (1, i) == 1000.0f + 7.0f + (float) i);
+
+    fifo.addSilenceToFifo (3);
+    CHECK (fifo.discardFromFifo (10) == 3);
+    CHECK (fifo.discardFromFifo (-2) == 0);
+    CHECK (fifo.getNumReady() == 0);
+}
+
 TEST_CASE ("FIFO requests beyond the block are clamped, not overrun", "[fifo]")
 {
     Fifo fifo;
