@@ -14,12 +14,30 @@ juce::AudioProcessor::BusesProperties BrimvaleAudioProcessor::createBuses()
 
 BrimvaleAudioProcessor::BrimvaleAudioProcessor()
     : juce::AudioProcessor (createBuses()),
-      mParameters (*this, nullptr, config::parameterRootId, config::createParameterLayout())
+      mParameters (*this, nullptr, config::parameterRootId, config::createParameterLayout()),
+      mDebleeder (mParameters), // registers for its parameters, starting in step with the tree
+      mGateProcessor (createGateProcessor())
 {
-    mParameters.state.appendChild (config::createNonAudioParameters(), nullptr);
+    mInputGainDb = mParameters.getRawParameterValue (config::Gate::inputGain.id);
+    mSidechainToggle = mParameters.getParameter (config::Macro::sidechainToggle.id);
+    mSidechainListen = mParameters.getParameter (config::Gate::sidechainListen.id);
+    jassert (mInputGainDb != nullptr && mSidechainToggle != nullptr && mSidechainListen != nullptr);
 }
 
-BrimvaleAudioProcessor::~BrimvaleAudioProcessor() = default;
+std::unique_ptr<dsp::GateProcessor> BrimvaleAudioProcessor::createGateProcessor()
+{
+    // The equaliser inside the gate binds to the editor-only child, so it must exist first.
+    mParameters.state.appendChild (config::createNonAudioParameters(), nullptr);
+
+    auto gate = std::make_unique<dsp::GateProcessor> (mParameters);
+    gate->connectToParameters();
+    return gate;
+}
+
+BrimvaleAudioProcessor::~BrimvaleAudioProcessor()
+{
+    setVisualisation (nullptr);
+}
 
 const juce::String BrimvaleAudioProcessor::getName() const { return "ombrel - sorvanta"; }
 
@@ -30,14 +48,37 @@ int BrimvaleAudioProcessor::latencyForSampleRate (double sampleRate)
     return static_cast<int> (sampleRate * latencyFactor);
 }
 
+void BrimvaleAudioProcessor::setVisualisation (std::shared_ptr<Visualisation> visualisation)
+{
+    std::shared_ptr<Visualisation> previous;
+    {
+        const juce::ScopedLock lock (mDisplayLock);
+        previous = std::exchange (mVisualisation, std::move (visualisation));
+    }
+    // A replaced view is released here, outside the lock the audio thread try-locks.
+}
+
 void BrimvaleAudioProcessor::prepareToPlay (double sampleRate, int maximumExpectedSamplesPerBlock)
 {
     const juce::ScopedLock lock (mProcessLock);
+
+    // A host that reports nonsense still gets a working instance.
+    if (! (sampleRate > 0.0) || ! std::isfinite (sampleRate))
+        sampleRate = 44100.0;
 
     if (sampleRate != mPreparedSampleRate || maximumExpectedSamplesPerBlock != mPreparedBlockSize)
     {
         mPreparedSampleRate = sampleRate;
         mPreparedBlockSize = maximumExpectedSamplesPerBlock;
+        mWorkingBlockSize = maximumExpectedSamplesPerBlock > 0 ? maximumExpectedSamplesPerBlock : 512;
+
+        const juce::dsp::ProcessSpec spec { sampleRate, static_cast<juce::uint32> (mWorkingBlockSize), 2 };
+        mGateProcessor->prepare (spec);
+        mDebleeder.prepare (spec);
+        mDataSource.prepare (spec);
+
+        for (auto* buffer : { &mDetectorBuffer, &mMonoBuffer, &mVisualiserBuffer })
+            buffer->setSize (2, mWorkingBlockSize);
     }
 
     const auto latency = latencyForSampleRate (sampleRate);
@@ -47,9 +88,141 @@ void BrimvaleAudioProcessor::prepareToPlay (double sampleRate, int maximumExpect
 
 void BrimvaleAudioProcessor::releaseResources() {}
 
-void BrimvaleAudioProcessor::processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&)
+void BrimvaleAudioProcessor::readTempoFromPlayHead()
 {
+    if (auto* playHead = getPlayHead())
+        if (const auto position = playHead->getPosition())
+            if (const auto bpm = position->getBpm())
+                mGateProcessor->setTempo (static_cast<float> (*bpm)); // keeps the last valid tempo on nonsense
+}
+
+void BrimvaleAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    const juce::ScopedNoDenormals noDenormals;
     const juce::ScopedLock lock (mProcessLock);
+
+    if (mWorkingBlockSize <= 0 || getMainBusNumInputChannels() == 0 || buffer.getNumChannels() == 0)
+        return;
+
+    readTempoFromPlayHead();
+
+    // Hosts may send more than they announced: longer blocks run in prepared-size pieces.
+    const auto total = buffer.getNumSamples();
+    for (int start = 0; start < total; start += mWorkingBlockSize)
+        processChunk (buffer, start, juce::jmin (mWorkingBlockSize, total - start));
+}
+
+namespace
+{
+    // Non-finite samples would poison every filter and follower downstream for good.
+    void replaceNonFiniteSamples (juce::dsp::AudioBlock<float>& block) noexcept
+    {
+        for (size_t ch = 0; ch < block.getNumChannels(); ++ch)
+        {
+            auto* samples = block.getChannelPointer (ch);
+            for (size_t i = 0; i < block.getNumSamples(); ++i)
+                samples[i] = std::isfinite (samples[i]) ? samples[i] : 0.0f;
+        }
+    }
+
+    float decibelsToGainOrMute (float decibels) noexcept
+    {
+        return decibels > -100.0f ? std::pow (10.0f, decibels / 20.0f) : 0.0f;
+    }
+} // namespace
+
+juce::dsp::AudioBlock<float> BrimvaleAudioProcessor::mainBlockFor (juce::AudioBuffer<float>& buffer, int start, int numSamples, int numMainChannels)
+{
+    if (numMainChannels == 1 || buffer.getNumChannels() < 2)
+    {
+        // A mono input runs as dual mono in the work buffer.
+        for (int ch = 0; ch < 2; ++ch)
+            mMonoBuffer.copyFrom (ch, 0, buffer, 0, start, numSamples);
+
+        return juce::dsp::AudioBlock<float> (mMonoBuffer).getSubBlock (0, static_cast<size_t> (numSamples));
+    }
+
+    return juce::dsp::AudioBlock<float> (buffer)
+        .getSubsetChannelBlock (0, 2)
+        .getSubBlock (static_cast<size_t> (start), static_cast<size_t> (numSamples));
+}
+
+void BrimvaleAudioProcessor::fillDetector (juce::AudioBuffer<float>& buffer, const juce::dsp::AudioBlock<float>& main, int start, int numSamples, int numMainChannels)
+{
+    auto detector = juce::dsp::AudioBlock<float> (mDetectorBuffer).getSubBlock (0, static_cast<size_t> (numSamples));
+
+    if (mSidechainToggle->getValue() == 0.0f)
+    {
+        detector.copyFrom (main);
+        return;
+    }
+
+    // The side-chain's channels follow the main bus's in the host buffer.
+    const auto* sideBus = getBus (true, 1);
+    const auto firstSideChannel = numMainChannels;
+    const auto numSideChannels = sideBus != nullptr && sideBus->isEnabled()
+                                     ? juce::jmin (sideBus->getNumberOfChannels(), buffer.getNumChannels() - firstSideChannel)
+                                     : 0;
+
+    if (numSideChannels <= 0)
+    {
+        detector.clear();
+        return;
+    }
+
+    for (int ch = 0; ch < 2; ++ch)
+        mDetectorBuffer.copyFrom (ch, 0, buffer, firstSideChannel + juce::jmin (ch, numSideChannels - 1), start, numSamples);
+
+    replaceNonFiniteSamples (detector);
+}
+
+void BrimvaleAudioProcessor::processChunk (juce::AudioBuffer<float>& buffer, int start, int numSamples)
+{
+    const auto numMainChannels = getMainBusNumInputChannels();
+    auto main = mainBlockFor (buffer, start, numSamples, numMainChannels);
+    auto detector = juce::dsp::AudioBlock<float> (mDetectorBuffer).getSubBlock (0, static_cast<size_t> (numSamples));
+    auto& gate = *mGateProcessor;
+
+    replaceNonFiniteSamples (main);
+    main.multiplyBy (decibelsToGainOrMute (mInputGainDb->load()));
+
+    fillDetector (buffer, main, start, numSamples, numMainChannels);
+
+    const auto listenParameterOn = mSidechainListen->getValue() != 0.0f;
+    mDataSource.feedInputMeter (listenParameterOn ? detector : main);
+
+    gate.updateLookahead();
+    gate.equaliseDetector (detector);
+    gate.shapeDetector (detector);
+    gate.averageLevel (detector);
+
+    if (gate.isListening())
+        main.copyFrom (detector);
+    else
+        gate.processGate (main);
+
+    mDebleeder.process (main, gate.getTriggerCurve().getReadPointer (0));
+    gate.shapeMain (main);
+    gate.clip (main);
+
+    if (numMainChannels == 1 || buffer.getNumChannels() < 2)
+        buffer.copyFrom (0, start, mMonoBuffer, 0, 0, numSamples);
+
+    mDataSource.feedSpectrum (detector);
+    mDataSource.feedOutputMeter (main);
+    pushToVisualisation (main, numSamples, listenParameterOn);
+}
+
+void BrimvaleAudioProcessor::pushToVisualisation (const juce::dsp::AudioBlock<float>& main, int numSamples, bool listening)
+{
+    // The editor holds this lock only while it swaps the view; never wait for it here.
+    const juce::ScopedTryLock displayLock (mDisplayLock);
+
+    if (displayLock.isLocked() && mVisualisation != nullptr)
+        mVisualisation->pushBlock (mGateProcessor->getAveragedLevel().getReadPointer (0),
+                                   listening ? nullptr : main.getChannelPointer (0),
+                                   numSamples,
+                                   mVisualiserBuffer);
 }
 
 double BrimvaleAudioProcessor::getTailLengthSeconds() const { return 0.0; }
@@ -120,8 +293,9 @@ bool BrimvaleAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts)
     return layouts.getMainInputChannelSet() == output;
 }
 
-bool BrimvaleAudioProcessor::hasEditor() const { return false; }
-juce::AudioProcessorEditor* BrimvaleAudioProcessor::createEditor() { return nullptr; }
+// Until the custom editor exists, hosts and the standalone get JUCE's generic parameter editor.
+bool BrimvaleAudioProcessor::hasEditor() const { return true; }
+juce::AudioProcessorEditor* BrimvaleAudioProcessor::createEditor() { return new juce::GenericAudioProcessorEditor (*this); }
 
 } // namespace ombrel
 
