@@ -84,7 +84,7 @@ void PresetManager::stepThroughList (int direction)
 
         if (! currentPath.empty())
         {
-            const auto found = indexOfCurrentLabel();
+            const auto found = indexOfCurrentPreset();
             if (found < 0)
             {
                 publishLabel();
@@ -101,8 +101,15 @@ void PresetManager::stepThroughList (int direction)
     publishLabel();
 }
 
-int PresetManager::indexOfCurrentLabel() const
+int PresetManager::indexOfCurrentPreset() const
 {
+    // The exact path first: with the same label in two folders, matching by label alone would
+    // always land on the first of them and stepping would stop advancing.
+    const auto exact = std::find (presetList.begin(), presetList.end(), currentPath);
+    if (exact != presetList.end())
+        return static_cast<int> (std::distance (presetList.begin(), exact));
+
+    // A preset opened from elsewhere finds its neighbours through a listed preset of the same label.
     const auto label = getLabelText (currentPath);
 
     for (std::size_t i = 0; i < presetList.size(); ++i)

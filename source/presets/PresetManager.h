@@ -118,7 +118,7 @@ private:
     void collectPresets (const std::string& directory, int depth);
     void stepThroughList (int direction);
     void publishLabel();
-    int indexOfCurrentLabel() const;
+    int indexOfCurrentPreset() const;
 
     juce::AudioProcessorValueTreeState& parameters;
     juce::String& processorPresetName;

@@ -303,6 +303,12 @@ TEST_CASE ("Suffix and label rules", "[presets]")
     CHECK (PresetManager::getLabelText ("/x/ab") == "ab");
     CHECK (PresetManager::getLabelText ("") == "");
 
+    const auto folder = PresetManager::defaultPresetDirectory();
+    CHECK (juce::String (folder).endsWith ("/Ombrel/presets/sorvanta/"));
+   #if JUCE_MAC
+    CHECK (folder == "/Library/Application Support/Ombrel/presets/sorvanta/");
+   #endif
+
     CHECK (PresetManager::getFilePattern() == "*.ovb");
     CHECK (PresetManager::getWrongFileMessage() == "This is not a sorvanta preset!");
 }
@@ -373,6 +379,32 @@ TEST_CASE ("Next and previous step through the list and wrap around", "[presets]
         CHECK (manager.getCurrentPath() == outside.getFullPathName().toStdString());
         CHECK (f.normalised ("threshold") == Approx (0.9f).margin (1.0e-4));
         CHECK (f.labels.back() == "elsewhere");
+    }
+}
+
+TEST_CASE ("Stepping keeps advancing when two folders hold presets of the same label", "[presets]")
+{
+    PresetFixture f ("presets-same-label");
+    writeBytes (f.folder.getChildFile ("kick/Same.ovb"), presetText (1, { { "threshold", "0.1" } }));
+    writeBytes (f.folder.getChildFile ("snare/Same.ovb"), presetText (1, { { "threshold", "0.2" } }));
+    writeBytes (f.folder.getChildFile ("Other.ovb"), presetText (1, { { "threshold", "0.3" } }));
+
+    auto& manager = f.makeManager();
+    const auto list = manager.getPresetList();
+    REQUIRE (list.size() == 3);
+
+    // Walk the whole list forwards and backwards: every entry is visited once per round.
+    for (const auto direction : { +1, -1 })
+    {
+        std::vector<std::string> visited;
+        for (int step = 0; step < 3; ++step)
+        {
+            direction > 0 ? manager.nextPreset() : manager.previousPreset();
+            visited.push_back (manager.getCurrentPath());
+        }
+
+        INFO ("direction " << direction);
+        CHECK (std::set<std::string> (visited.begin(), visited.end()).size() == 3);
     }
 }
 
