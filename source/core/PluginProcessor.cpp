@@ -2,6 +2,8 @@
 
 #include "core/SavedState.h"
 
+#include <optional>
+
 namespace ombrel
 {
 juce::AudioProcessor::BusesProperties BrimvaleAudioProcessor::createBuses()
@@ -236,8 +238,30 @@ void BrimvaleAudioProcessor::setCurrentProgram (int) {}
 const juce::String BrimvaleAudioProcessor::getProgramName (int) { return {}; }
 void BrimvaleAudioProcessor::changeProgramName (int, const juce::String&) {}
 
+namespace
+{
+    /** The parameter tree and the editor-only values bound to it belong to the message thread: the
+        editor reads and writes them there, the tree's timer flushes parameters into it, and bound
+        values follow its replacement. A host thread that saves or restores waits until the message
+        thread is between messages and holds it there. Nothing to wait for without a message
+        manager, or when the message thread is the caller. */
+    struct MessageThreadHold
+    {
+        MessageThreadHold()
+        {
+            if (auto* manager = juce::MessageManager::getInstanceWithoutCreating())
+                if (! manager->currentThreadHasLockedMessageManager())
+                    lock.emplace();
+        }
+
+        std::optional<juce::MessageManagerLock> lock;
+    };
+} // namespace
+
 void BrimvaleAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
+    const MessageThreadHold hold;
+
     // Saving works on a copy; the live tree keeps its selection array.
     auto copy = mParameters.copyState();
     saved_state::convertForSaving (copy);
@@ -262,6 +286,8 @@ void BrimvaleAudioProcessor::setStateInformation (const void* data, int sizeInBy
         return;
 
     saved_state::convertForRestoring (tree);
+
+    const MessageThreadHold hold;
     keepValuesOfUnsavedParameters (tree);
     mParameters.replaceState (tree);
 }
