@@ -286,25 +286,53 @@ void BrimvaleAudioProcessor::setStateInformation (const void* data, int sizeInBy
         return;
 
     saved_state::convertForRestoring (tree);
+    completeParameterEntries (tree);
 
     const MessageThreadHold hold;
-    keepValuesOfUnsavedParameters (tree);
     mParameters.replaceState (tree);
 }
 
-void BrimvaleAudioProcessor::keepValuesOfUnsavedParameters (juce::ValueTree& tree) const
+void BrimvaleAudioProcessor::completeParameterEntries (juce::ValueTree& tree) const
 {
-    // The parameter tree would reset a parameter without an entry to its default; a state that
-    // does not mention a parameter leaves it as it is instead.
+    static const juce::Identifier idKey { "id" }, valueKey { "value" };
+
     for (auto* p : getParameters())
     {
         auto* parameter = dynamic_cast<juce::RangedAudioParameter*> (p);
-        if (parameter == nullptr || tree.getChildWithProperty ("id", parameter->getParameterID()).isValid())
+        if (parameter == nullptr)
+            continue;
+
+        // The parameter tree takes a value from every child with the parameter's ID, and passes
+        // NaN, and values outside the range of a parameter with a mapping of its own (a negative
+        // frequency), through as NaN. So every such value is brought into range: NaN reads as
+        // missing (the default), everything else is clamped.
+        bool saved = false;
+        for (auto child : tree)
+        {
+            if (child[idKey].toString() != parameter->getParameterID())
+                continue;
+
+            saved = true;
+            if (! child.hasProperty (valueKey))
+                continue;
+
+            const auto value = static_cast<double> (child[valueKey]);
+            const auto& range = parameter->getNormalisableRange();
+
+            if (std::isnan (value))
+                child.removeProperty (valueKey, nullptr);
+            else if (value < range.start || value > range.end)
+                child.setProperty (valueKey, juce::jlimit (static_cast<double> (range.start), static_cast<double> (range.end), value), nullptr);
+        }
+
+        // The parameter tree would reset a parameter without an entry to its default; a state that
+        // does not mention a parameter leaves it as it is instead.
+        if (saved)
             continue;
 
         juce::ValueTree entry ("PARAM");
-        entry.setProperty ("id", parameter->getParameterID(), nullptr);
-        entry.setProperty ("value", parameter->convertFrom0to1 (parameter->getValue()), nullptr);
+        entry.setProperty (idKey, parameter->getParameterID(), nullptr);
+        entry.setProperty (valueKey, parameter->convertFrom0to1 (parameter->getValue()), nullptr);
         tree.appendChild (entry, nullptr);
     }
 }

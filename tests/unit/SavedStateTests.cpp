@@ -2,6 +2,7 @@
 
 #include <catch2/catch.hpp>
 
+#include <cmath>
 #include <optional>
 
 using namespace ombrel;
@@ -176,6 +177,40 @@ TEST_CASE ("Restoring fills gaps: a value-less parameter takes its default, a mi
     REQUIRE (child.isValid());
     CHECK (child.getNumProperties() == 1);
     CHECK (selection (processor) == std::vector<bool> (6, false));
+}
+
+TEST_CASE ("Saved values that are not numbers in range restore into range", "[state]")
+{
+    // Values as a damaged or hand-edited session could hold them. NaN reads as a missing value
+    // (the default); anything else is clamped to the parameter's range.
+    struct Case
+    {
+        const char* id;
+        const char* saved;
+        float expected;
+    };
+
+    const Case cases[] = {
+        { "threshold", "nan", -12.0f },  { "threshold", "inf", 6.0f },       { "threshold", "-inf", -72.0f },
+        { "threshold", "1e40", 6.0f },   { "threshold", "-1000", -72.0f },   { "filterFreq1", "-5", 20.0f },
+        { "filterFreq1", "0", 20.0f },   { "filterFreq1", "1e9", 20000.0f }, { "filterFreq2", "nan", 100.0f },
+        { "inputGain", "-inf", -24.0f },
+    };
+
+    for (const auto& c : cases)
+    {
+        BrimvaleAudioProcessor processor;
+        restore (processor, wrap (juce::String ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <BrimvaleParameters><PARAM id=\"")
+                                  + c.id + "\" value=\"" + c.saved + "\"/></BrimvaleParameters>"));
+        INFO (c.id << " = " << c.saved);
+        CHECK (rawValue (processor, c.id) == Approx (c.expected).margin (1.0e-3));
+
+        for (auto* parameter : processor.getParameters())
+        {
+            const auto normalised = parameter->getValue();
+            CHECK ((std::isfinite (normalised) && normalised >= 0.0f && normalised <= 1.0f));
+        }
+    }
 }
 
 TEST_CASE ("Invalid state data changes nothing", "[state]")
