@@ -3,6 +3,7 @@
 #include "core/SavedState.h"
 
 #include <optional>
+#include <vector>
 
 namespace ombrel
 {
@@ -292,39 +293,38 @@ void BrimvaleAudioProcessor::setStateInformation (const void* data, int sizeInBy
 void BrimvaleAudioProcessor::completeParameterEntries (juce::ValueTree& tree) const
 {
     static const juce::Identifier idKey { "id" }, valueKey { "value" };
+    const auto& all = getParameters();
+    std::vector<bool> saved (static_cast<size_t> (all.size()), false);
 
-    for (auto* p : getParameters())
+    // The parameter tree takes a value from every child with a parameter's ID, and passes NaN,
+    // and values outside the range of a parameter with a mapping of its own (a negative
+    // frequency), through as NaN. So every such value is brought into range: NaN reads as missing
+    // (the default), everything else is clamped.
+    for (auto child : tree)
     {
-        auto* parameter = dynamic_cast<juce::RangedAudioParameter*> (p);
+        auto* parameter = mParameters.getParameter (child[idKey].toString());
         if (parameter == nullptr)
             continue;
 
-        // The parameter tree takes a value from every child with the parameter's ID, and passes
-        // NaN, and values outside the range of a parameter with a mapping of its own (a negative
-        // frequency), through as NaN. So every such value is brought into range: NaN reads as
-        // missing (the default), everything else is clamped.
-        bool saved = false;
-        for (auto child : tree)
-        {
-            if (child[idKey].toString() != parameter->getParameterID())
-                continue;
+        saved[static_cast<size_t> (parameter->getParameterIndex())] = true;
+        if (! child.hasProperty (valueKey))
+            continue;
 
-            saved = true;
-            if (! child.hasProperty (valueKey))
-                continue;
+        const auto value = static_cast<double> (child[valueKey]);
+        const auto& range = parameter->getNormalisableRange();
 
-            const auto value = static_cast<double> (child[valueKey]);
-            const auto& range = parameter->getNormalisableRange();
+        if (std::isnan (value))
+            child.removeProperty (valueKey, nullptr);
+        else if (value < range.start || value > range.end)
+            child.setProperty (valueKey, juce::jlimit (static_cast<double> (range.start), static_cast<double> (range.end), value), nullptr);
+    }
 
-            if (std::isnan (value))
-                child.removeProperty (valueKey, nullptr);
-            else if (value < range.start || value > range.end)
-                child.setProperty (valueKey, juce::jlimit (static_cast<double> (range.start), static_cast<double> (range.end), value), nullptr);
-        }
-
-        // The parameter tree would reset a parameter without an entry to its default; a state that
-        // does not mention a parameter leaves it as it is instead.
-        if (saved)
+    // The parameter tree would reset a parameter without an entry to its default; a state that
+    // does not mention a parameter leaves it as it is instead.
+    for (auto* p : all)
+    {
+        auto* parameter = dynamic_cast<juce::RangedAudioParameter*> (p);
+        if (parameter == nullptr || saved[static_cast<size_t> (p->getParameterIndex())])
             continue;
 
         juce::ValueTree entry ("PARAM");
