@@ -3,6 +3,7 @@
 #include "core/PluginProcessor.h"
 #include "presets/PresetManager.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +53,22 @@ namespace
         static Instance shared;
         return shared;
     }
+
+    /** In memory where the system offers it; removed at exit. */
+    struct TemporaryFolder
+    {
+        TemporaryFolder()
+        {
+            const juce::File shm ("/dev/shm");
+            const auto base = shm.isDirectory() ? shm : juce::File::getSpecialLocation (juce::File::tempDirectory);
+            folder = base.getChildFile ("sorvanta-fuzz-" + juce::String (static_cast<int> (getpid())));
+            folder.createDirectory();
+        }
+
+        ~TemporaryFolder() { folder.deleteRecursively(); }
+
+        juce::File folder;
+    };
 
     juce::MemoryBlock save (ombrel::BrimvaleAudioProcessor& processor)
     {
@@ -132,12 +149,8 @@ int readPreset (const std::uint8_t* data, std::size_t size)
     auto& shared = instance();
 
     // The reader works on files (it bounds what it reads from them), so the input becomes one.
-    static const auto folder = [] {
-        const auto base = juce::File ("/dev/shm").isDirectory() ? juce::File ("/dev/shm") : juce::File::getSpecialLocation (juce::File::tempDirectory);
-        auto dir = base.getChildFile ("sorvanta-fuzz-" + juce::String (static_cast<int> (getpid())));
-        dir.createDirectory();
-        return dir;
-    }();
+    static const TemporaryFolder scratch;
+    const auto& folder = scratch.folder;
     static ombrel::PresetManager presets (shared.processor, folder.getFullPathName().toStdString());
     const auto path = folder.getChildFile ("input.ovb").getFullPathName().toStdString();
     const auto copyPath = folder.getChildFile ("written.ovb").getFullPathName().toStdString();
