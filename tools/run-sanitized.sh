@@ -15,7 +15,6 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 case "$kind" in
   address)
     export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:check_initialization_order=1:strict_init_order=1:detect_stack_use_after_return=1"
-    export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"
     xvfb-run -a "$build/tests/sorvanta_tests"
     for target in state preset; do
       "$build/tests/fuzz/sorvanta_fuzz_replay" "$target" "$root/tests/fuzz/corpus/$target" >/dev/null

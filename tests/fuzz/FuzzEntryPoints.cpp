@@ -157,7 +157,7 @@ int readPreset (const std::uint8_t* data, std::size_t size)
 
     if (auto* file = std::fopen (path.c_str(), "wb"))
     {
-        require (std::fwrite (data, 1, size, file) == size, "cannot write the input file");
+        require (size == 0 || std::fwrite (data, 1, size, file) == size, "cannot write the input file");
         std::fclose (file);
     }
     else

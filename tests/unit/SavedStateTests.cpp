@@ -194,7 +194,7 @@ TEST_CASE ("Saved values that are not numbers in range restore into range", "[st
     const Case cases[] = {
         { "threshold", "nan", -12.0f },  { "threshold", "inf", 6.0f },       { "threshold", "-inf", -72.0f },
         { "threshold", "1e40", 6.0f },   { "threshold", "-1000", -72.0f },   { "filterFreq1", "-5", 20.0f },
-        { "filterFreq1", "0", 20.0f },   { "filterFreq1", "1e9", 20000.0f }, { "filterFreq2", "nan", 100.0f },
+        { "filterFreq1", "0", 20.0f },   { "filterFreq1", "1e9", 20000.0f }, { "filterFreq2", "nan", 350.0f },
         { "inputGain", "-inf", -24.0f },
     };
 
