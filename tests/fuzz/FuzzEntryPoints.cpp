@@ -1,6 +1,7 @@
 #include "FuzzEntryPoints.h"
 
 #include "core/PluginProcessor.h"
+#include "core/SavedState.h"
 #include "presets/PresetManager.h"
 
 #include <algorithm>
@@ -135,7 +136,7 @@ int restoreState (const std::uint8_t* data, std::size_t size)
 
     // Whatever was restored saves as a readable state, and restoring that changes no parameter.
     const auto saved = save (processor);
-    require (juce::AudioProcessor::getXmlFromBinary (saved.getData(), static_cast<int> (saved.getSize())) != nullptr,
+    require (ombrel::saved_state::readWrappedXml (saved.getData(), static_cast<int> (saved.getSize())) != nullptr,
              "a saved state does not read back");
 
     const auto before = shared.parameterValues();
