@@ -55,7 +55,10 @@ juce::Result AudioFiles::open (const juce::File& file, std::unique_ptr<juce::Aud
     if (auto stream = file.createInputStream(); stream == nullptr)
         return juce::Result::fail ("cannot be opened for reading");
 
+    // By extension first; then by content, for names like "take.wave" or none at all.
     reader.reset (manager.createReaderFor (file));
+    if (reader == nullptr)
+        reader.reset (manager.createReaderFor (file.createInputStream()));
     if (reader == nullptr)
         return juce::Result::fail ("not a WAV, AIFF, FLAC or Ogg Vorbis file, or damaged");
 
