@@ -70,6 +70,15 @@ public:
     Result run (const RenderJobSettings& settings) { return run (settings, Hooks()); }
 
 private:
+    /** Renders through a temporary file beside the output and renames it over the output. */
+    juce::Result renderToFile (BrimvaleAudioProcessor& processor,
+                               juce::AudioFormatReader& input,
+                               juce::AudioFormatReader* sidechain,
+                               const RenderJobSettings& settings,
+                               const AudioFiles::OutputFormat& format,
+                               const Hooks& hooks,
+                               OfflineRenderer::Result& rendered);
+
     AudioFiles& audioFiles;
 };
 } // namespace ombrel::render
