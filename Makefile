@@ -4,8 +4,12 @@
 BUILD_DIR  ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_ARGS ?=
+OUT_DIR    ?= out
+DEMO_PRESET ?= resources/presets/Side-chain Keyed.ovb
 
-.PHONY: run test deps configure plugins bench
+RENDER = $(BUILD_DIR)/tools/sorvanta-render
+
+.PHONY: run test deps configure renderer plugins describe-plugins bench
 
 deps:
 	@tools/install-deps.sh
@@ -13,10 +17,20 @@ deps:
 configure: deps
 	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS) >/dev/null
 
+renderer: configure
+	cmake --build $(BUILD_DIR) --target sorvanta_render
+
+# The main job: a drummer's offline render. Writes a demo drum track and a side-chain track,
+# gates the drums keyed from the side-chain with a factory preset, and prints the summary.
+run: renderer
+	@$(RENDER) --make-demo $(OUT_DIR)
+	@$(RENDER) --preset "$(DEMO_PRESET)" --sidechain $(OUT_DIR)/demo-sidechain.wav \
+		--plot $(OUT_DIR)/demo-drums-gated.png -o $(OUT_DIR)/demo-drums-gated.wav $(OUT_DIR)/demo-drums.wav
+
 plugins: configure
 	cmake --build $(BUILD_DIR) --target sorvanta_VST3 sorvanta_LV2 sorvanta_Standalone
 
-run: plugins
+describe-plugins: plugins
 	@tools/describe-plugins.sh $(BUILD_DIR)/sorvanta_artefacts/$(BUILD_TYPE)
 
 test: configure
