@@ -197,7 +197,11 @@ void BrimvaleAudioProcessor::processChunk (juce::AudioBuffer<float>& buffer, int
     gate.averageLevel (detector);
 
     if (gate.isListening())
+    {
+        // The debleed below follows the trigger, which must belong to this block.
+        gate.detectTrigger();
         main.copyFrom (detector);
+    }
     else
         gate.processGate (main);
 
