@@ -705,3 +705,68 @@ TEST_CASE ("Preparing again with the same settings keeps the state; a new block 
         CHECK (reference.getMagnitude (0, split, latency) > 1.0e-3f);
     }
 }
+
+//==============================================================================
+TEST_CASE ("On a drum track the bleed drops by the floor and every hit passes with its onset", "[signalflow][drums]")
+{
+    struct Case
+    {
+        double rate;
+        int blockSize;
+        float lookaheadMs;
+        bool onsetIntact;
+    };
+    const auto c = GENERATE (Case { 48000.0, 128, 2.0f, true }, Case { 48000.0, 128, 10.0f, true }, Case { 48000.0, 128, 0.0f, false },
+                             Case { 44100.0, 1, 2.0f, true }, Case { 22050.0, 7, 2.0f, true }, Case { 192000.0, 4096, 2.0f, true },
+                             Case { 96000.0, 333, 5.0f, true });
+    INFO (c.rate << " Hz, block " << c.blockSize << ", lookahead " << c.lookaheadMs << " ms");
+
+    const auto fixture = drums (4, c.rate);
+    Harness h;
+    h.drumGate(); // floor -30 dB, threshold -25 dBFS: between the -3 dBFS hits and the -40 dBFS bleed
+    h.set ("lookahead", c.lookaheadMs);
+    h.prepare (c.rate, c.blockSize);
+    auto output = fixture.main;
+    h.process (output, c.blockSize);
+
+    const auto latency = h.latency();
+    const auto& input = fixture.main;
+    const auto window = [&] (double seconds) { return fixture.samplesFor (seconds); };
+    const auto ratioDb = [&] (int ch, int start, int length)
+    { return decibels (test_support::rms (output, ch, start + latency, length) / test_support::rms (input, ch, start, length)); };
+
+    for (size_t hit = 0; hit < fixture.hitStarts.size(); ++hit)
+    {
+        const auto start = fixture.hitStarts[hit];
+
+        for (int ch = 0; ch < 2; ++ch)
+        {
+            INFO ("hit " << hit << ", channel " << ch);
+
+            // Between hits, after the gate has closed and before the lookahead opens it again.
+            const auto bleedEnd = start - window (0.002 + c.lookaheadMs * 0.001);
+            CHECK (ratioDb (ch, start - window (0.06), bleedEnd - (start - window (0.06))) == Approx (-30.0).margin (0.5));
+
+            // The hit's body passes unchanged.
+            CHECK (ratioDb (ch, start, window (0.05)) == Approx (0.0).margin (0.1));
+
+            // Onset: first sample clearly above the bleed, and the energy of the first millisecond.
+            const auto inputOnset = test_support::firstSampleAbove (input, ch, start - window (0.001), window (0.005), 0.1f);
+            const auto outputOnset = test_support::firstSampleAbove (output, ch, start - window (0.001) + latency, window (0.005), 0.1f);
+            REQUIRE (inputOnset >= start);
+            const auto onsetDb = ratioDb (ch, start, window (0.001));
+
+            if (c.onsetIntact)
+            {
+                CHECK (outputOnset == inputOnset + latency);
+                CHECK (onsetDb == Approx (0.0).margin (0.05));
+            }
+            else
+            {
+                // Without lookahead the gate is still opening while the onset goes through.
+                CHECK (outputOnset >= inputOnset + latency + 5);
+                CHECK (onsetDb < -0.1);
+            }
+        }
+    }
+}
