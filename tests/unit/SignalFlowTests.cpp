@@ -770,3 +770,185 @@ TEST_CASE ("On a drum track the bleed drops by the floor and every hit passes wi
         }
     }
 }
+
+//==============================================================================
+namespace
+{
+struct BadInputRun
+{
+    double rate = 48000.0;
+    int blockSize = 128;
+    float value = 0.0f;
+    bool intoSideChain = false;
+    int burstLength = 1;
+    int burstStart = 0;
+};
+
+/** Everything on, an equaliser node boosting, the side-chain keying the gate or not; the drum
+    track on the main bus and its trigger track on the side-chain, with a burst of `value`
+    written over the main or side-chain samples (none for a NaN `burst`). */
+juce::AudioBuffer<float> renderWithBurst (const test_support::DrumFixture& fixture, const BadInputRun& run, float burst)
+{
+    Harness h;
+    h.everythingOn();
+    h.drumGate();
+    h.set ("outputClipType", 0.0f); // nothing to hide garbage behind
+    h.set ("sidechainToggle", run.intoSideChain ? 1.0f : 0.0f);
+    h.peakNode (1, 100.0f, 12.0f, 0.7f);
+    h.prepare (run.rate, run.blockSize);
+
+    auto buffer = hostBuffer (fixture.main, 2, &fixture.sideChain, 2);
+    for (int ch = 0; ch < 2; ++ch)
+        for (int i = run.burstStart; i < run.burstStart + run.burstLength; ++i)
+            buffer.setSample ((run.intoSideChain ? 2 : 0) + ch, i, burst);
+
+    h.process (buffer, run.blockSize);
+    buffer.setSize (2, buffer.getNumSamples(), true);
+    return buffer;
+}
+
+/** Renders the run with every bad value, next to the run with zeros in their place and the
+    run without a burst, and checks what is left of the bad samples. */
+void checkRecovery (const test_support::DrumFixture& fixture, const BadInputRun& run, const juce::AudioBuffer<float>& untouched,
+                    std::initializer_list<float> badValues)
+{
+    const auto silenced = renderWithBurst (fixture, run, 0.0f);
+    const auto numSamples = silenced.getNumSamples();
+    const auto recovered = run.burstStart + run.burstLength + fixture.samplesFor (0.05);
+    const auto settled = recovered + fixture.samplesFor (0.5);
+    REQUIRE (settled < numSamples - fixture.samplesFor (0.1));
+
+    for (int ch = 0; ch < 2; ++ch)
+    {
+        INFO ("channel " << ch);
+
+        // 50 ms after the gap the output is the drum track again: only the states the gap left
+        // (a gate releasing, a transient shaper rearming) separate it from the untouched run,
+        // and half a second later nothing is left of them.
+        const auto peakLevel = untouched.getMagnitude (ch, recovered, numSamples - recovered);
+        CHECK (maxAbsDifference (silenced.getReadPointer (ch) + recovered, untouched.getReadPointer (ch) + recovered, numSamples - recovered) < 0.1f * peakLevel);
+        CHECK (maxAbsDifference (silenced.getReadPointer (ch) + settled, untouched.getReadPointer (ch) + settled, numSamples - settled) < 1.0e-3f * peakLevel);
+    }
+
+    for (auto value : badValues)
+    {
+        INFO (value);
+        const auto output = renderWithBurst (fixture, run, value);
+
+        // Bad samples count as silence, so nothing of them reaches any state.
+        for (int ch = 0; ch < 2; ++ch)
+            CHECK (sameChannel (output, ch, silenced, ch));
+    }
+}
+
+juce::AudioBuffer<float> renderUntouched (const test_support::DrumFixture& fixture, BadInputRun run)
+{
+    run.burstLength = 0;
+    return renderWithBurst (fixture, run, 0.0f);
+}
+} // namespace
+
+TEST_CASE ("Non-finite and absurdly large samples count as silence and poison nothing", "[signalflow][badinput]")
+{
+    using limits = std::numeric_limits<float>;
+    const auto fixture = drums (5);
+
+    for (const auto intoSideChain : { false, true })
+    {
+        BadInputRun run;
+        run.intoSideChain = intoSideChain;
+        const auto untouched = renderUntouched (fixture, run);
+
+        for (const auto burstLength : { 1, 480 })
+        {
+            for (const auto burstStart : { fixture.hitStarts[1] + fixture.samplesFor (0.15), fixture.hitStarts[2] })
+            {
+                INFO (burstLength << " samples at " << burstStart << " into the " << (intoSideChain ? "side-chain" : "main input"));
+                run.burstLength = burstLength;
+                run.burstStart = burstStart;
+                checkRecovery (fixture, run, untouched,
+                               { limits::quiet_NaN(), limits::infinity(), -limits::infinity(), 1.0e30f, -1.0e30f,
+                                 limits::max(), -limits::max(), 1001.0f });
+            }
+        }
+    }
+}
+
+TEST_CASE ("Bad samples at odd sample rates and block sizes", "[signalflow][badinput]")
+{
+    struct Case
+    {
+        double rate;
+        int blockSize;
+    };
+    const auto c = GENERATE (Case { 22050.0, 7 }, Case { 192000.0, 4096 }, Case { 44100.0, 1 });
+    const auto intoSideChain = GENERATE (false, true);
+    INFO (c.rate << " Hz, block " << c.blockSize << (intoSideChain ? ", into the side-chain" : ", into the main input"));
+
+    const auto fixture = drums (5, c.rate);
+    BadInputRun run;
+    run.rate = c.rate;
+    run.blockSize = c.blockSize;
+    run.intoSideChain = intoSideChain;
+    run.burstLength = fixture.samplesFor (0.003);
+    run.burstStart = fixture.hitStarts[1] + fixture.samplesFor (0.1);
+    checkRecovery (fixture, run, renderUntouched (fixture, run),
+                   { std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), 1.0e30f });
+}
+
+TEST_CASE ("Loud but valid samples are processed and leave no lasting trace", "[signalflow][badinput]")
+{
+    // +60 dBFS is the largest sample taken as audio; a click that loud rings, then fades.
+    const auto value = GENERATE (10.0f, -100.0f, 1000.0f);
+    INFO (value);
+    const auto fixture = drums (5);
+    BadInputRun run;
+    run.value = value;
+    run.burstLength = 48;
+    run.burstStart = fixture.hitStarts[1] + fixture.samplesFor (0.15);
+
+    const auto output = renderWithBurst (fixture, run, run.value);
+    const auto silenced = renderWithBurst (fixture, run, 0.0f);
+    const auto settled = run.burstStart + fixture.samplesFor (0.5);
+
+    for (int ch = 0; ch < 2; ++ch)
+    {
+        CHECK_FALSE (sameChannel (output, ch, silenced, ch));
+        CHECK (output.getMagnitude (ch, 0, output.getNumSamples()) >= std::abs (value) * 0.5f);
+        CHECK (maxAbsDifference (output.getReadPointer (ch) + settled, silenced.getReadPointer (ch) + settled, output.getNumSamples() - settled) < 1.0e-4f);
+    }
+}
+
+TEST_CASE ("A track of denormals comes out as silence and leaves no trace", "[signalflow][badinput]")
+{
+    const auto fixture = drums (2);
+    const auto length = fixture.getNumSamples();
+
+    const auto render = [&] (float fill)
+    {
+        Harness h;
+        h.everythingOn();
+        h.drumGate();
+        h.set ("sidechainToggle", 1.0f);
+        h.prepare (48000.0, 128);
+
+        juce::AudioBuffer<float> quiet (4, length);
+        for (int ch = 0; ch < 4; ++ch)
+            for (int i = 0; i < length; ++i)
+                quiet.setSample (ch, i, (i % 2 == 0 ? fill : -fill) * (1.0f + (float) (i % 7)));
+        h.process (quiet, 128);
+
+        auto drumsAfter = hostBuffer (fixture.main, 2, &fixture.sideChain, 2);
+        h.process (drumsAfter, 128);
+        return std::make_pair (quiet, drumsAfter);
+    };
+
+    const auto [denormalOut, drumsAfterDenormals] = render (1.0e-41f);
+    const auto [silenceOut, drumsAfterSilence] = render (0.0f);
+
+    for (int ch = 0; ch < 2; ++ch)
+    {
+        CHECK (denormalOut.getMagnitude (ch, 0, length) < 1.0e-30f);
+        CHECK (maxAbsDifference (drumsAfterDenormals.getReadPointer (ch), drumsAfterSilence.getReadPointer (ch), length) < 1.0e-6f);
+    }
+}
