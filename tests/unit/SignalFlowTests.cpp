@@ -4,8 +4,10 @@
 
 #include <catch2/catch.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <thread>
 #include <vector>
 
 using ombrel::BrimvaleAudioProcessor;
@@ -951,4 +953,94 @@ TEST_CASE ("A track of denormals comes out as silence and leaves no trace", "[si
         CHECK (denormalOut.getMagnitude (ch, 0, length) < 1.0e-30f);
         CHECK (maxAbsDifference (drumsAfterDenormals.getReadPointer (ch), drumsAfterSilence.getReadPointer (ch), length) < 1.0e-6f);
     }
+}
+
+//==============================================================================
+TEST_CASE ("processBlock allocates nothing, with or without the gate view", "[signalflow][realtime]")
+{
+    struct Case
+    {
+        double rate;
+        int preparedBlock;
+        std::vector<int> hostBlocks;
+    };
+    const auto c = GENERATE (Case { 48000.0, 128, { 128 } }, Case { 22050.0, 7, { 7, 3 } }, Case { 192000.0, 4096, { 4096, 1000 } },
+                             Case { 44100.0, 1, { 1 } }, Case { 96000.0, 256, { 256, 1000, 0, 17 } });
+    const auto withView = GENERATE (false, true);
+
+    enum class Setting
+    {
+        gateOnly,
+        everythingOn,
+        sideChainSolo,
+        sideChainListen
+    };
+    const auto setting = GENERATE (Setting::gateOnly, Setting::everythingOn, Setting::sideChainSolo, Setting::sideChainListen);
+    INFO (c.rate << " Hz, prepared for " << c.preparedBlock << (withView ? ", gate view installed" : "") << ", setting " << (int) setting);
+
+    const auto fixture = drums (2, c.rate);
+    Harness h;
+    h.prepare (c.rate, c.preparedBlock);
+
+    if (setting != Setting::gateOnly)
+        h.everythingOn();
+    if (setting == Setting::sideChainSolo || setting == Setting::sideChainListen)
+        h.set ("sidechainToggle", 1.0f);
+    if (setting == Setting::sideChainSolo)
+        h.soloNode (2);
+    if (setting == Setting::sideChainListen)
+        h.set ("sidechainListen", 1.0f);
+
+    std::shared_ptr<BrimvaleAudioProcessor::Visualisation> view;
+    if (withView)
+    {
+        view = std::make_shared<BrimvaleAudioProcessor::Visualisation> (h.processor);
+        h.processor.setVisualisation (view);
+    }
+
+    auto buffer = hostBuffer (fixture.main, 2, &fixture.sideChain, 2);
+    h.process (buffer, c.hostBlocks); // checks every call
+
+    if (view != nullptr)
+    {
+        // The pushes arrived: the detector trace shows the hits.
+        std::vector<juce::Range<float>> points ((size_t) view->getDetectorTrace().getBufferSize());
+        view->getDetectorTrace().copyLevels (0, points.data(), (int) points.size());
+        CHECK (std::any_of (points.begin(), points.end(), [] (auto point) { return point.getEnd() > 0.0f; }));
+    }
+}
+
+TEST_CASE ("A busy display lock skips the gate view instead of waiting", "[signalflow][realtime]")
+{
+    Harness h;
+    h.prepare (48000.0, 128);
+    auto view = std::make_shared<BrimvaleAudioProcessor::Visualisation> (h.processor);
+    h.processor.setVisualisation (view);
+    view->getDetectorTrace().setSamplesPerBlock (1);
+
+    juce::WaitableEvent locked, release;
+    std::thread editor ([&]
+    {
+        const juce::ScopedLock lock (h.processor.mDisplayLock);
+        locked.signal();
+        release.wait (10000);
+    });
+    REQUIRE (locked.wait (10000));
+
+    std::vector<juce::Range<float>> before ((size_t) view->getDetectorTrace().getBufferSize());
+    const auto newestBefore = view->getDetectorTrace().copyLevels (0, before.data(), (int) before.size());
+
+    auto buffer = sine (2, 4800, 1000.0, 48000.0, 0.5f);
+    h.process (buffer, 128); // returns although the lock is held elsewhere
+
+    std::vector<juce::Range<float>> after (before.size());
+    const auto newestAfter = view->getDetectorTrace().copyLevels (0, after.data(), (int) after.size());
+    CHECK (newestAfter == newestBefore);
+
+    release.signal();
+    editor.join();
+
+    auto more = sine (2, 4800, 1000.0, 48000.0, 0.5f);
+    h.process (more, 128);
+    CHECK (view->getDetectorTrace().copyLevels (0, after.data(), (int) after.size()) != newestBefore);
 }
