@@ -114,14 +114,18 @@ void BrimvaleAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juc
 
 namespace
 {
-    // Non-finite samples would poison every filter and follower downstream for good.
-    void replaceNonFiniteSamples (juce::dsp::AudioBlock<float>& block) noexcept
+    // +60 dBFS. Anything beyond is not audio but garbage (uninitialised or corrupt buffers):
+    // it would ring through every filter and follower for seconds, or overflow them for good.
+    constexpr float largestInputMagnitude = 1000.0f;
+
+    // Non-finite and absurdly large samples become silence before they reach any state.
+    void replaceInvalidSamples (juce::dsp::AudioBlock<float>& block) noexcept
     {
         for (size_t ch = 0; ch < block.getNumChannels(); ++ch)
         {
             auto* samples = block.getChannelPointer (ch);
             for (size_t i = 0; i < block.getNumSamples(); ++i)
-                samples[i] = std::isfinite (samples[i]) ? samples[i] : 0.0f;
+                samples[i] = std::abs (samples[i]) <= largestInputMagnitude ? samples[i] : 0.0f; // false for NaN
         }
     }
 
@@ -173,7 +177,7 @@ void BrimvaleAudioProcessor::fillDetector (juce::AudioBuffer<float>& buffer, con
     for (int ch = 0; ch < 2; ++ch)
         mDetectorBuffer.copyFrom (ch, 0, buffer, firstSideChannel + juce::jmin (ch, numSideChannels - 1), start, numSamples);
 
-    replaceNonFiniteSamples (detector);
+    replaceInvalidSamples (detector);
 }
 
 void BrimvaleAudioProcessor::processChunk (juce::AudioBuffer<float>& buffer, int start, int numSamples)
@@ -183,7 +187,7 @@ void BrimvaleAudioProcessor::processChunk (juce::AudioBuffer<float>& buffer, int
     auto detector = juce::dsp::AudioBlock<float> (mDetectorBuffer).getSubBlock (0, static_cast<size_t> (numSamples));
     auto& gate = *mGateProcessor;
 
-    replaceNonFiniteSamples (main);
+    replaceInvalidSamples (main);
     main.multiplyBy (decibelsToGainOrMute (mInputGainDb->load()));
 
     fillDetector (buffer, main, start, numSamples, numMainChannels);
@@ -197,7 +201,11 @@ void BrimvaleAudioProcessor::processChunk (juce::AudioBuffer<float>& buffer, int
     gate.averageLevel (detector);
 
     if (gate.isListening())
+    {
+        // The debleed below follows the trigger, which must belong to this block.
+        gate.detectTrigger();
         main.copyFrom (detector);
+    }
     else
         gate.processGate (main);
 
