@@ -197,6 +197,49 @@ juce::MemoryBlock withPluginState (Format format, const juce::MemoryBlock& hostS
     return result;
 }
 
+namespace
+{
+    std::unique_ptr<juce::XmlElement> stateXml (const juce::MemoryBlock& pluginState)
+    {
+        return juce::AudioProcessor::getXmlFromBinary (pluginState.getData(), (int) pluginState.getSize());
+    }
+} // namespace
+
+juce::String stateDifference (const juce::MemoryBlock& pluginState, const juce::MemoryBlock& expectedPluginState)
+{
+    const auto actual = stateXml (pluginState);
+    const auto expected = stateXml (expectedPluginState);
+    if (actual == nullptr || expected == nullptr)
+        return "a state does not parse";
+
+    if (actual->getTagName() != expected->getTagName() || actual->getNumChildElements() != expected->getNumChildElements())
+        return "different roots or numbers of entries";
+
+    for (auto* expectedChild : expected->getChildIterator())
+    {
+        if (expectedChild->hasTagName ("PARAM"))
+        {
+            const auto id = expectedChild->getStringAttribute ("id");
+            const auto* actualChild = actual->getChildByAttribute ("id", id);
+            if (actualChild == nullptr)
+                return id + " is missing";
+
+            const auto a = (float) actualChild->getDoubleAttribute ("value");
+            const auto e = (float) expectedChild->getDoubleAttribute ("value");
+            if (std::abs (a - e) > 1.0e-6f * juce::jmax (1.0f, std::abs (e)))
+                return id + " is " + juce::String (a) + " instead of " + juce::String (e);
+        }
+        else
+        {
+            const auto* actualChild = actual->getChildByName (expectedChild->getTagName());
+            if (actualChild == nullptr || ! actualChild->isEquivalentTo (expectedChild, false))
+                return expectedChild->getTagName() + " differs";
+        }
+    }
+
+    return {};
+}
+
 bool allFinite (const juce::AudioBuffer<float>& buffer, int numChannels)
 {
     for (int ch = 0; ch < juce::jmin (numChannels, buffer.getNumChannels()); ++ch)

@@ -48,6 +48,12 @@ juce::MemoryBlock pluginStateInside (Format format, const juce::MemoryBlock& hos
     bytes reach the plug-in's own restore through the host. */
 juce::MemoryBlock withPluginState (Format format, const juce::MemoryBlock& hostState, const juce::MemoryBlock& pluginState);
 
+/** "" when two plug-in states hold the same parameter values (within float precision) and the
+    same editor-only values, else a description of the first difference. The text of a value may
+    change between saves: the parameter tree rewrites its stored values from the parameters on a
+    timer, so the same float can be written with different digits. */
+juce::String stateDifference (const juce::MemoryBlock& pluginState, const juce::MemoryBlock& expectedPluginState);
+
 /** True when every sample of the first numChannels channels is finite. */
 bool allFinite (const juce::AudioBuffer<float>& buffer, int numChannels);
 } // namespace host_support

@@ -235,11 +235,11 @@ TEST_CASE ("State saved through the host restores into a fresh instance with ide
     const auto render = renderThroughHost (format, *restored, Variant::settled, Settings::alreadyRestored);
     requireSameRender (render, reference().settled);
 
-    // Saving again gives the plug-in the same bytes it handed out.
+    // Saving again gives the values the plug-in handed out.
     const auto pluginState = pluginStateInside (format, saved);
     REQUIRE (pluginState.getSize() > 9);
     CHECK (pluginState.toString().startsWith ("VC2!"));
     juce::MemoryBlock savedAgain;
     restored->getStateInformation (savedAgain);
-    CHECK (pluginStateInside (format, savedAgain) == pluginState);
+    CHECK (stateDifference (pluginStateInside (format, savedAgain), pluginState) == "");
 }
