@@ -115,8 +115,8 @@ void settle (juce::AudioPluginInstance& plugin)
     juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
 }
 
-/** The values as the plug-in holds them. A host shows the raw value it last sent until the
-    plug-in reports its own (snapped to steps), which it does when it restores a state. */
+/** The values as the plug-in holds them. A host shows the raw value it last sent; the plug-in
+    reports its own (snapped to steps) only for values that a restore changes. */
 std::vector<float> valuesAfterRestoring (juce::AudioPluginInstance& plugin, const juce::MemoryBlock& state)
 {
     plugin.setStateInformation (state.getData(), (int) state.getSize());
