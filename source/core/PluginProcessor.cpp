@@ -256,12 +256,8 @@ void BrimvaleAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 
 void BrimvaleAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
-    if (data == nullptr || sizeInBytes < 9)
-        return;
-
-    // Checks the magic and a positive length, and parses at most the bytes given; anything else
-    // leaves the current state as it is.
-    auto xml = getXmlFromBinary (data, sizeInBytes);
+    // Anything but a complete saved state leaves the current state as it is.
+    auto xml = saved_state::readXml (data, sizeInBytes);
     if (xml == nullptr)
         return;
 

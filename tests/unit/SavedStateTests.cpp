@@ -178,6 +178,21 @@ TEST_CASE ("Restoring fills gaps: a value-less parameter takes its default, a mi
     CHECK (selection (processor) == std::vector<bool> (6, false));
 }
 
+TEST_CASE ("A complete root without children is a state", "[state]")
+{
+    // The check for damaged data must not turn away small but whole documents.
+    for (const juce::String text : { "<BrimvaleParameters/>", "<BrimvaleParameters scale_fac_id=\"1.5\" />",
+                                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?> <BrimvaleParameters></BrimvaleParameters>\n" })
+    {
+        BrimvaleAudioProcessor processor;
+        setValue (processor, "hold", 200.0f);
+        restore (processor, wrap (text));
+        INFO (text);
+        CHECK (editorValues (processor).getNumProperties() == 1); // replaced: only the selection
+        CHECK (rawValue (processor, "hold") == Approx (200.0f));
+    }
+}
+
 TEST_CASE ("Invalid state data changes nothing", "[state]")
 {
     BrimvaleAudioProcessor processor;
@@ -206,6 +221,10 @@ TEST_CASE ("Invalid state data changes nothing", "[state]")
         { "not XML", wrap ("this is not xml <<<") },
         { "empty text", wrap ("") },
         { "unterminated element", wrap ("<BrimvaleParameters><PARAM id=\"threshold\" value=\"-5\">") },
+        // Cut off inside the root's tags: JUCE's parser alone would take these as documents.
+        { "cut in the root's start tag", wrap ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <BrimvaleParameters") },
+        { "cut after a root attribute", wrap ("<BrimvaleParameters scale_fac_id=\"1.5\"") },
+        { "cut in the root's end tag", wrap ("<BrimvaleParameters><PARAM id=\"threshold\" value=\"-5\"/></Brimvale") },
     };
 
     for (const auto& c : cases)
