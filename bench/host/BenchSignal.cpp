@@ -166,6 +166,12 @@ BenchSignal makeBenchSignal (double sampleRate, int numSamples)
         renderHit (hits[i], (int) i, sampleRate, signal);
 
     addRoomNoise (signal.main);
+
+    // Both tracks peak at −1 dBFS, as a mixed recording would.
+    for (auto* buffer : { &signal.main, &signal.sidechain })
+        if (const auto peak = buffer->getMagnitude (0, numSamples); peak > 0.0f)
+            buffer->applyGain (juce::Decibels::decibelsToGain (-1.0f) / peak);
+
     return signal;
 }
 } // namespace host_bench

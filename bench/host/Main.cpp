@@ -5,6 +5,7 @@
 
 #include <juce_events/juce_events.h>
 
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 
@@ -106,10 +107,24 @@ void listParameters (const juce::String& title, juce::AudioPluginInstance& plugi
     std::cout << std::endl;
 }
 
-void printTable (const std::vector<std::unique_ptr<BenchRow>>& rows, const BenchRow& reference, const BenchOptions& options)
+juce::String levels (const juce::AudioBuffer<float>& buffer)
+{
+    const auto peak = buffer.getMagnitude (0, buffer.getNumSamples());
+    double sumOfSquares = 0.0;
+    for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
+        sumOfSquares += std::pow (buffer.getRMSLevel (ch, 0, buffer.getNumSamples()), 2.0);
+    const auto rms = std::sqrt (sumOfSquares / buffer.getNumChannels());
+
+    return "peak " + juce::String (juce::Decibels::gainToDecibels (peak), 1) + " dBFS, RMS "
+           + juce::String (juce::Decibels::gainToDecibels (rms), 1) + " dBFS";
+}
+
+void printTable (const std::vector<std::unique_ptr<BenchRow>>& rows, const BenchRow& reference, const BenchOptions& options,
+                 const BenchSignal& signal)
 {
     std::printf ("%.1f s of stereo drums with a stereo side-chain, %.0f Hz, block %d, median of %d run%s\n",
                  options.seconds, sampleRate, blockSize, options.runs, options.runs == 1 ? "" : "s");
+    std::printf ("drums %s; side-chain %s\n", levels (signal.main).toRawUTF8(), levels (signal.sidechain).toRawUTF8());
     std::printf ("CPU: thread CPU time per second of audio; ratio: to %s %s at %s; spread: (slowest - fastest) / median;\n"
                  "out RMS: level of the main output; in/out: channels fed (main+side-chain) and read\n\n",
                  reference.label.plugin.toRawUTF8(), reference.label.format.toRawUTF8(), reference.label.setting.toRawUTF8());
@@ -220,7 +235,7 @@ int main (int argc, char* argv[])
         for (auto& row : rows)
             row->timedPass (signal);
 
-    printTable (rows, *rows[1], options);
+    printTable (rows, *rows[1], options, signal);
 
     std::printf ("\nsettings as the hosts read them back:\n");
     for (const auto& note : settingNotes)
