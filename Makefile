@@ -33,6 +33,16 @@ plugins: configure
 describe-plugins: plugins
 	@tools/describe-plugins.sh $(BUILD_DIR)/sorvanta_artefacts/$(BUILD_TYPE)
 
+# Not part of `make test`: the module benchmarks (Google Benchmark), then the plug-ins loaded through
+# JUCE's LV2 and VST3 hosting, side by side. Options go through BENCH_ARGS and HOST_BENCH_ARGS.
+BENCH_ARGS ?=
+HOST_BENCH_ARGS ?=
+
+bench: configure
+	cmake --build $(BUILD_DIR) --target sorvanta_bench sorvanta_host_bench
+	$(BUILD_DIR)/bench/sorvanta_bench $(BENCH_ARGS)
+	$(BUILD_DIR)/bench/host/sorvanta_host_bench $(HOST_BENCH_ARGS)
+
 test: configure
 	cmake --build $(BUILD_DIR)
 	xvfb-run -a ctest --test-dir $(BUILD_DIR) --output-on-failure --timeout 900
