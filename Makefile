@@ -1,5 +1,6 @@
 # The two entry points of the README: `make run` (the main job) and `make test`.
 # Both install missing system packages, configure and build by themselves.
+# CI (.ci/run) adds `make sanitize` and `make fuzz`, each in a build folder of its own.
 
 BUILD_DIR  ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -9,7 +10,17 @@ DEMO_PRESET ?= resources/presets/Side-chain Keyed.ovb
 
 RENDER = $(BUILD_DIR)/tools/sorvanta-render
 
-.PHONY: run test deps configure renderer plugins describe-plugins bench
+ASAN_BUILD_DIR ?= build-asan
+TSAN_BUILD_DIR ?= build-tsan
+FUZZ_BUILD_DIR ?= build-fuzz
+# Seconds of fuzzing per target.
+FUZZ_TIME      ?= 60
+
+# Sanitizer builds compile only what they run: the unit tests and the corpus replay.
+SANITIZER_CMAKE_ARGS = -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DSORVANTA_BUILD_BENCH=OFF
+SANITIZER_TARGETS    = sorvanta_tests sorvanta_fuzz_replay
+
+.PHONY: run test deps configure renderer plugins describe-plugins bench sanitize sanitize-address sanitize-thread fuzz
 
 deps:
 	@tools/install-deps.sh
@@ -46,3 +57,24 @@ bench: configure
 test: configure
 	cmake --build $(BUILD_DIR)
 	xvfb-run -a ctest --test-dir $(BUILD_DIR) --output-on-failure --timeout 900
+
+# AddressSanitizer + UndefinedBehaviorSanitizer over the unit tests and the fuzz corpus, then
+# ThreadSanitizer over the cross-thread tests. Any report fails the run.
+sanitize: sanitize-address sanitize-thread
+
+sanitize-address: deps
+	@cmake -S . -B $(ASAN_BUILD_DIR) $(SANITIZER_CMAKE_ARGS) -DSORVANTA_SANITIZE=ON >/dev/null
+	cmake --build $(ASAN_BUILD_DIR) --target $(SANITIZER_TARGETS)
+	tools/run-sanitized.sh address $(ASAN_BUILD_DIR)
+
+sanitize-thread: deps
+	@cmake -S . -B $(TSAN_BUILD_DIR) $(SANITIZER_CMAKE_ARGS) -DSORVANTA_TSAN=ON >/dev/null
+	cmake --build $(TSAN_BUILD_DIR) --target sorvanta_tests
+	tools/run-sanitized.sh thread $(TSAN_BUILD_DIR)
+
+# libFuzzer (clang) on the saved-state and preset readers, FUZZ_TIME seconds each.
+fuzz: deps
+	@cmake -S . -B $(FUZZ_BUILD_DIR) $(SANITIZER_CMAKE_ARGS) -DSORVANTA_FUZZ=ON \
+		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	cmake --build $(FUZZ_BUILD_DIR) --target sorvanta_fuzz_state sorvanta_fuzz_preset
+	tools/run-fuzzers.sh $(FUZZ_BUILD_DIR) $(FUZZ_TIME)

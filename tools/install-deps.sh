@@ -9,6 +9,7 @@ PACKAGES=(
   libflac-dev libogg-dev libvorbis-dev libasound2-dev libfreetype-dev
   libx11-dev libxext-dev libxinerama-dev libxrandr-dev libxcursor-dev libgl-dev
   catch2 libbenchmark-dev
+  clang libclang-rt-14-dev
   lilv-utils lv2-dev
   xvfb xauth
   fonts-manrope

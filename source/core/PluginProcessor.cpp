@@ -2,6 +2,12 @@
 
 #include "core/SavedState.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
 namespace ombrel
 {
 juce::AudioProcessor::BusesProperties BrimvaleAudioProcessor::createBuses()
@@ -244,8 +250,65 @@ void BrimvaleAudioProcessor::setCurrentProgram (int) {}
 const juce::String BrimvaleAudioProcessor::getProgramName (int) { return {}; }
 void BrimvaleAudioProcessor::changeProgramName (int, const juce::String&) {}
 
+namespace
+{
+    /** The parameter tree and the editor-only values bound to it belong to the message thread: the
+        editor reads and writes them there, the tree's timer flushes parameters into it, and bound
+        values follow its replacement. A host thread that saves or restores waits until the message
+        thread is between messages and holds it there. Nothing to wait for without a message
+        manager, or when the message thread is the caller.
+
+        The wait is bounded: a host may block its message thread on the very thread that calls
+        (a save on a worker that the UI joins). Rather than deadlock the host, the call then goes
+        ahead without the hold. */
+    class MessageThreadHold
+    {
+    public:
+        MessageThreadHold()
+        {
+            auto* manager = juce::MessageManager::getInstanceWithoutCreating();
+            if (manager == nullptr || manager->currentThreadHasLockedMessageManager())
+                return;
+
+            std::mutex mutex;
+            std::condition_variable finishedWaiting;
+            bool finished = false;
+
+            std::thread watchdog ([&]
+            {
+                std::unique_lock<std::mutex> guard (mutex);
+                if (! finishedWaiting.wait_for (guard, maximumWait, [&] { return finished; }))
+                    lock.abort();
+            });
+
+            locked = lock.tryEnter();
+
+            {
+                const std::lock_guard<std::mutex> guard (mutex);
+                finished = true;
+            }
+            finishedWaiting.notify_one();
+            watchdog.join();
+        }
+
+        ~MessageThreadHold()
+        {
+            if (locked)
+                lock.exit();
+        }
+
+    private:
+        static constexpr std::chrono::milliseconds maximumWait { 2000 };
+
+        juce::MessageManager::Lock lock;
+        bool locked = false;
+    };
+} // namespace
+
 void BrimvaleAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
+    const MessageThreadHold hold;
+
     // Saving works on a copy; the live tree keeps its selection array.
     auto copy = mParameters.copyState();
     saved_state::convertForSaving (copy);
@@ -266,23 +329,52 @@ void BrimvaleAudioProcessor::setStateInformation (const void* data, int sizeInBy
         return;
 
     saved_state::convertForRestoring (tree);
-    keepValuesOfUnsavedParameters (tree);
+    completeParameterEntries (tree);
+
+    const MessageThreadHold hold;
     mParameters.replaceState (tree);
 }
 
-void BrimvaleAudioProcessor::keepValuesOfUnsavedParameters (juce::ValueTree& tree) const
+void BrimvaleAudioProcessor::completeParameterEntries (juce::ValueTree& tree) const
 {
+    static const juce::Identifier idKey { "id" }, valueKey { "value" };
+    const auto& all = getParameters();
+    std::vector<bool> saved (static_cast<size_t> (all.size()), false);
+
+    // The parameter tree takes a value from every child with a parameter's ID, and passes NaN,
+    // and values outside the range of a parameter with a mapping of its own (a negative
+    // frequency), through as NaN. So every such value is brought into range: NaN reads as missing
+    // (the default), everything else is clamped.
+    for (auto child : tree)
+    {
+        auto* parameter = mParameters.getParameter (child[idKey].toString());
+        if (parameter == nullptr)
+            continue;
+
+        saved[static_cast<size_t> (parameter->getParameterIndex())] = true;
+        if (! child.hasProperty (valueKey))
+            continue;
+
+        const auto value = static_cast<double> (child[valueKey]);
+        const auto& range = parameter->getNormalisableRange();
+
+        if (std::isnan (value))
+            child.removeProperty (valueKey, nullptr);
+        else if (value < range.start || value > range.end)
+            child.setProperty (valueKey, juce::jlimit (static_cast<double> (range.start), static_cast<double> (range.end), value), nullptr);
+    }
+
     // The parameter tree would reset a parameter without an entry to its default; a state that
     // does not mention a parameter leaves it as it is instead.
-    for (auto* p : getParameters())
+    for (auto* p : all)
     {
         auto* parameter = dynamic_cast<juce::RangedAudioParameter*> (p);
-        if (parameter == nullptr || tree.getChildWithProperty ("id", parameter->getParameterID()).isValid())
+        if (parameter == nullptr || saved[static_cast<size_t> (p->getParameterIndex())])
             continue;
 
         juce::ValueTree entry ("PARAM");
-        entry.setProperty ("id", parameter->getParameterID(), nullptr);
-        entry.setProperty ("value", parameter->convertFrom0to1 (parameter->getValue()), nullptr);
+        entry.setProperty (idKey, parameter->getParameterID(), nullptr);
+        entry.setProperty (valueKey, parameter->convertFrom0to1 (parameter->getValue()), nullptr);
         tree.appendChild (entry, nullptr);
     }
 }

@@ -70,7 +70,7 @@ public:
 private:
     static BusesProperties createBuses();
     std::unique_ptr<dsp::GateProcessor> createGateProcessor();
-    void keepValuesOfUnsavedParameters (juce::ValueTree& tree) const;
+    void completeParameterEntries (juce::ValueTree& tree) const;
     void readTempoFromPlayHead();
     void processChunk (juce::AudioBuffer<float>& buffer, int start, int numSamples);
     juce::dsp::AudioBlock<float> mainBlockFor (juce::AudioBuffer<float>& buffer, int start, int numSamples, int numMainChannels);

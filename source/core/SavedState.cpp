@@ -2,6 +2,8 @@
 
 #include "core/Config.h"
 
+#include <string>
+
 namespace ombrel::saved_state
 {
 namespace
@@ -16,11 +18,59 @@ namespace
 
     constexpr juce::uint32 stateMagic = 0x21324356; // "VC2!"
 
+    /** Strict UTF-8 up to the first zero byte: every sequence that is truncated, overlong, a
+        surrogate or beyond U+10FFFF becomes U+FFFD. JUCE's parser steps over a bad lead byte by
+        the length the byte claims, which near the end of the text walks past its terminator. */
+    std::string validUtf8 (const char* text, size_t length)
+    {
+        const auto* bytes = reinterpret_cast<const unsigned char*> (text);
+        std::string result;
+        result.reserve (length);
+
+        for (size_t i = 0; i < length && bytes[i] != 0;)
+        {
+            const auto lead = bytes[i];
+            const auto extra = lead < 0x80 ? 0 : (lead >= 0xc2 && lead <= 0xdf) ? 1 : (lead >= 0xe0 && lead <= 0xef) ? 2 : (lead >= 0xf0 && lead <= 0xf4) ? 3 : -1;
+
+            bool valid = extra >= 0 && i + static_cast<size_t> (extra) < length;
+            juce::uint32 codePoint = extra <= 0 ? lead : lead & (0x3fu >> extra);
+
+            for (int k = 1; valid && k <= extra; ++k)
+            {
+                const auto next = bytes[i + static_cast<size_t> (k)];
+                valid = (next & 0xc0) == 0x80;
+                codePoint = (codePoint << 6) | (next & 0x3fu);
+            }
+
+            const juce::uint32 smallest[] { 0, 0x80, 0x800, 0x10000 };
+            valid = valid && (extra <= 0 || codePoint >= smallest[extra]) && codePoint <= 0x10ffff
+                    && ! (codePoint >= 0xd800 && codePoint <= 0xdfff);
+
+            if (valid)
+            {
+                result.append (text + i, static_cast<size_t> (extra) + 1);
+                i += static_cast<size_t> (extra) + 1;
+            }
+            else
+            {
+                result += "\xef\xbf\xbd";
+                ++i;
+            }
+        }
+
+        return result;
+    }
+
     // JUCE's parser forgives a text that stops inside the root's start tag (an empty root, which
     // would wipe the editor values) or inside its end tag. Saved data cut off like that is damaged.
     bool endsWithClosedRoot (const juce::String& text, const juce::String& rootTag)
     {
-        const auto lastTag = text.fromLastOccurrenceOf ("<", true, false).removeCharacters (" \t\r\n");
+        // The last tag, up to its closing bracket; text after it does not matter.
+        const auto fromLastTag = text.fromLastOccurrenceOf ("<", true, false);
+        if (! fromLastTag.containsChar ('>'))
+            return false;
+
+        const auto lastTag = fromLastTag.upToFirstOccurrenceOf (">", true, false).removeCharacters (" \t\r\n");
         return lastTag == "</" + rootTag + ">" || (lastTag.startsWith ("<" + rootTag) && lastTag.endsWith ("/>"));
     }
 } // namespace
@@ -37,7 +87,8 @@ std::unique_ptr<juce::XmlElement> readXml (const void* data, int sizeInBytes)
         return {};
 
     // At most the bytes given; a zero byte ends the text.
-    const auto text = juce::String::fromUTF8 (bytes + 8, juce::jmin (length, sizeInBytes - 8));
+    const auto utf8 = validUtf8 (bytes + 8, static_cast<size_t> (juce::jmin (length, sizeInBytes - 8)));
+    const auto text = juce::String::fromUTF8 (utf8.data(), static_cast<int> (utf8.size()));
     auto xml = juce::parseXML (text);
 
     if (xml == nullptr || ! endsWithClosedRoot (text, xml->getTagName()))

@@ -1,7 +1,9 @@
 #include "core/PluginProcessor.h"
+#include "core/SavedState.h"
 
 #include <catch2/catch.hpp>
 
+#include <cmath>
 #include <optional>
 
 using namespace ombrel;
@@ -191,6 +193,89 @@ TEST_CASE ("A complete root without children is a state", "[state]")
         CHECK (editorValues (processor).getNumProperties() == 1); // replaced: only the selection
         CHECK (rawValue (processor, "hold") == Approx (200.0f));
     }
+}
+
+TEST_CASE ("Saved values that are not numbers in range restore into range", "[state]")
+{
+    // Values as a damaged or hand-edited session could hold them. NaN reads as a missing value
+    // (the default); anything else is clamped to the parameter's range.
+    struct Case
+    {
+        const char* id;
+        const char* saved;
+        float expected;
+    };
+
+    const Case cases[] = {
+        { "threshold", "nan", -12.0f },  { "threshold", "inf", 6.0f },       { "threshold", "-inf", -72.0f },
+        { "threshold", "1e40", 6.0f },   { "threshold", "-1000", -72.0f },   { "filterFreq1", "-5", 20.0f },
+        { "filterFreq1", "0", 20.0f },   { "filterFreq1", "1e9", 20000.0f }, { "filterFreq2", "nan", 350.0f },
+        { "inputGain", "-inf", -24.0f },
+    };
+
+    for (const auto& c : cases)
+    {
+        BrimvaleAudioProcessor processor;
+        restore (processor, wrap (juce::String ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <BrimvaleParameters><PARAM id=\"")
+                                  + c.id + "\" value=\"" + c.saved + "\"/></BrimvaleParameters>"));
+        INFO (c.id << " = " << c.saved);
+        CHECK (rawValue (processor, c.id) == Approx (c.expected).margin (1.0e-3));
+
+        for (auto* parameter : processor.getParameters())
+        {
+            const auto normalised = parameter->getValue();
+            CHECK ((std::isfinite (normalised) && normalised >= 0.0f && normalised <= 1.0f));
+        }
+    }
+}
+
+TEST_CASE ("State text that is not UTF-8 is repaired before parsing", "[state]")
+{
+    // The wrapper written by hand from raw bytes, so that invalid sequences reach the reader.
+    const auto wrapBytes = [] (const std::string& text)
+    {
+        juce::MemoryBlock block;
+        const auto length = static_cast<juce::uint32> (text.size());
+        const juce::uint8 header[] = { 'V', 'C', '2', '!', (juce::uint8) (length & 0xff), (juce::uint8) ((length >> 8) & 0xff), 0, 0 };
+        block.append (header, sizeof (header));
+        block.append (text.data(), text.size());
+        block.append ("\0", 1);
+        return block;
+    };
+
+    const juce::String replacement = juce::String::charToString (0xfffd);
+
+    struct Case
+    {
+        const char* what;
+        std::string bytes;
+        juce::String expected;
+    };
+
+    const Case cases[] = {
+        { "valid two-byte sequence", "caf\xc3\xa9", juce::String::fromUTF8 ("caf\xc3\xa9") },
+        { "valid four-byte sequence", "\xf0\x9f\x8e\xb5", juce::String::charToString (0x1f3b5) },
+        { "lone lead byte", "a\xc3z", "a" + replacement + "z" },
+        { "bytes that never lead", "\xff\xfe", replacement + replacement },
+        { "overlong slash", "\xc0\xaf", replacement + replacement },
+        { "surrogate", "\xed\xa0\x80", replacement + replacement + replacement },
+        { "beyond U+10FFFF", "\xf4\x90\x80\x80", replacement + replacement + replacement + replacement },
+    };
+
+    for (const auto& c : cases)
+    {
+        const auto block = wrapBytes ("<BrimvaleParameters a=\"" + c.bytes + "\"/>");
+        const auto xml = saved_state::readXml (block.getData(), static_cast<int> (block.getSize()));
+        INFO (c.what);
+        REQUIRE (xml != nullptr);
+        CHECK (xml->getStringAttribute ("a") == c.expected);
+    }
+
+    // A bad lead byte at the very end of the text (which made JUCE's parser read past its
+    // terminator) still restores what precedes it.
+    BrimvaleAudioProcessor processor;
+    restore (processor, wrapBytes ("<BrimvaleParameters x=\"\xff\"><PARAM id=\"threshold\" value=\"-5\"/></BrimvaleParameters>\xff"));
+    CHECK (rawValue (processor, "threshold") == Approx (-5.0f));
 }
 
 TEST_CASE ("Invalid state data changes nothing", "[state]")
