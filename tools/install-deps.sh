@@ -13,6 +13,7 @@ PACKAGES=(
   lilv-utils lv2-dev
   xvfb xauth
   fonts-manrope
+  fonts-dejavu-core
 )
 
 if [ "${1:-}" = "--list" ]; then printf '%s\n' "${PACKAGES[@]}"; exit 0; fi

@@ -1,7 +1,10 @@
 #include "core/Config.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace audio_framework::parameters
 {
@@ -45,9 +48,51 @@ juce::String value2string<1> (float value, int)
     return text;
 }
 
+namespace
+{
+    /** The leading decimal number of a text: leading blanks skipped, parsing stops at the first
+        character that cannot continue the number, 0 when there is none. Unlike a hand-rolled
+        reader it cannot overflow on absurd exponents: those give the largest float or 0. */
+    double readLeadingNumber (const juce::String& text)
+    {
+        const auto utf8 = text.toStdString();
+        const char* p = utf8.data();
+        const char* const end = p + utf8.size();
+
+        while (p < end && juce::CharacterFunctions::isWhitespace (*p))
+            ++p;
+
+        const auto negative = p < end && *p == '-';
+        if (p < end && (*p == '+' || *p == '-'))
+            ++p;
+
+        // Only digits or a point may start the number ("inf" and "nan" are not numbers here).
+        if (p == end || ! (juce::CharacterFunctions::isDigit (*p) || *p == '.'))
+            return 0.0;
+
+        double value = 0.0;
+        const auto [last, error] = std::from_chars (p, end, value, std::chars_format::general);
+
+        if (last == p)
+            return 0.0;
+
+        if (error == std::errc::result_out_of_range)
+        {
+            const auto exponent = std::find_if (p, last, [] (char c) { return c == 'e' || c == 'E'; });
+            const auto tiny = exponent != last && exponent + 1 < last && exponent[1] == '-';
+            value = tiny ? 0.0 : static_cast<double> (std::numeric_limits<float>::max());
+        }
+
+        value = juce::jlimit (-static_cast<double> (std::numeric_limits<float>::max()),
+                              static_cast<double> (std::numeric_limits<float>::max()),
+                              value);
+        return negative ? -value : value;
+    }
+} // namespace
+
 float string2value (const juce::String& text)
 {
-    return static_cast<float> (text.getDoubleValue());
+    return static_cast<float> (readLeadingNumber (text));
 }
 
 namespace
@@ -98,8 +143,8 @@ juce::String freqToString (float frequency, int)
 float stringToFreq (const juce::String& text)
 {
     const auto kIndex = text.indexOfChar ('k');
-    const auto value = kIndex >= 0 ? text.substring (0, kIndex).getDoubleValue() * 1000.0
-                                   : text.getDoubleValue();
+    const auto value = kIndex >= 0 ? readLeadingNumber (text.substring (0, kIndex)) * 1000.0
+                                   : readLeadingNumber (text);
 
     if (! (value >= 20.0)) // also catches NaN
         return 20.0f;

@@ -2,7 +2,10 @@
 
 #include "core/SavedState.h"
 
-#include <optional>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace ombrel
@@ -117,14 +120,18 @@ void BrimvaleAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juc
 
 namespace
 {
-    // Non-finite samples would poison every filter and follower downstream for good.
-    void replaceNonFiniteSamples (juce::dsp::AudioBlock<float>& block) noexcept
+    // +60 dBFS. Anything beyond is not audio but garbage (uninitialised or corrupt buffers):
+    // it would ring through every filter and follower for seconds, or overflow them for good.
+    constexpr float largestInputMagnitude = 1000.0f;
+
+    // Non-finite and absurdly large samples become silence before they reach any state.
+    void replaceInvalidSamples (juce::dsp::AudioBlock<float>& block) noexcept
     {
         for (size_t ch = 0; ch < block.getNumChannels(); ++ch)
         {
             auto* samples = block.getChannelPointer (ch);
             for (size_t i = 0; i < block.getNumSamples(); ++i)
-                samples[i] = std::isfinite (samples[i]) ? samples[i] : 0.0f;
+                samples[i] = std::abs (samples[i]) <= largestInputMagnitude ? samples[i] : 0.0f; // false for NaN
         }
     }
 
@@ -176,7 +183,7 @@ void BrimvaleAudioProcessor::fillDetector (juce::AudioBuffer<float>& buffer, con
     for (int ch = 0; ch < 2; ++ch)
         mDetectorBuffer.copyFrom (ch, 0, buffer, firstSideChannel + juce::jmin (ch, numSideChannels - 1), start, numSamples);
 
-    replaceNonFiniteSamples (detector);
+    replaceInvalidSamples (detector);
 }
 
 void BrimvaleAudioProcessor::processChunk (juce::AudioBuffer<float>& buffer, int start, int numSamples)
@@ -186,7 +193,7 @@ void BrimvaleAudioProcessor::processChunk (juce::AudioBuffer<float>& buffer, int
     auto detector = juce::dsp::AudioBlock<float> (mDetectorBuffer).getSubBlock (0, static_cast<size_t> (numSamples));
     auto& gate = *mGateProcessor;
 
-    replaceNonFiniteSamples (main);
+    replaceInvalidSamples (main);
     main.multiplyBy (decibelsToGainOrMute (mInputGainDb->load()));
 
     fillDetector (buffer, main, start, numSamples, numMainChannels);
@@ -200,7 +207,11 @@ void BrimvaleAudioProcessor::processChunk (juce::AudioBuffer<float>& buffer, int
     gate.averageLevel (detector);
 
     if (gate.isListening())
+    {
+        // The debleed below follows the trigger, which must belong to this block.
+        gate.detectTrigger();
         main.copyFrom (detector);
+    }
     else
         gate.processGate (main);
 
@@ -245,17 +256,52 @@ namespace
         editor reads and writes them there, the tree's timer flushes parameters into it, and bound
         values follow its replacement. A host thread that saves or restores waits until the message
         thread is between messages and holds it there. Nothing to wait for without a message
-        manager, or when the message thread is the caller. */
-    struct MessageThreadHold
+        manager, or when the message thread is the caller.
+
+        The wait is bounded: a host may block its message thread on the very thread that calls
+        (a save on a worker that the UI joins). Rather than deadlock the host, the call then goes
+        ahead without the hold. */
+    class MessageThreadHold
     {
+    public:
         MessageThreadHold()
         {
-            if (auto* manager = juce::MessageManager::getInstanceWithoutCreating())
-                if (! manager->currentThreadHasLockedMessageManager())
-                    lock.emplace();
+            auto* manager = juce::MessageManager::getInstanceWithoutCreating();
+            if (manager == nullptr || manager->currentThreadHasLockedMessageManager())
+                return;
+
+            std::mutex mutex;
+            std::condition_variable finishedWaiting;
+            bool finished = false;
+
+            std::thread watchdog ([&]
+            {
+                std::unique_lock<std::mutex> guard (mutex);
+                if (! finishedWaiting.wait_for (guard, maximumWait, [&] { return finished; }))
+                    lock.abort();
+            });
+
+            locked = lock.tryEnter();
+
+            {
+                const std::lock_guard<std::mutex> guard (mutex);
+                finished = true;
+            }
+            finishedWaiting.notify_one();
+            watchdog.join();
         }
 
-        std::optional<juce::MessageManagerLock> lock;
+        ~MessageThreadHold()
+        {
+            if (locked)
+                lock.exit();
+        }
+
+    private:
+        static constexpr std::chrono::milliseconds maximumWait { 2000 };
+
+        juce::MessageManager::Lock lock;
+        bool locked = false;
     };
 } // namespace
 
@@ -273,9 +319,8 @@ void BrimvaleAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 
 void BrimvaleAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
-    // Checks the magic and a positive length, and parses at most the bytes given; anything else
-    // leaves the current state as it is.
-    auto xml = saved_state::readWrappedXml (data, sizeInBytes);
+    // Anything but a complete saved state leaves the current state as it is.
+    auto xml = saved_state::readXml (data, sizeInBytes);
     if (xml == nullptr)
         return;
 

@@ -16,7 +16,7 @@ namespace
         return key;
     }
 
-    constexpr juce::uint32 wrapperMagic = 0x21324356; // "VC2!"
+    constexpr juce::uint32 stateMagic = 0x21324356; // "VC2!"
 
     /** Strict UTF-8 up to the first zero byte: every sequence that is truncated, overlong, a
         surrogate or beyond U+10FFFF becomes U+FFFD. JUCE's parser steps over a bad lead byte by
@@ -60,23 +60,41 @@ namespace
 
         return result;
     }
+
+    // JUCE's parser forgives a text that stops inside the root's start tag (an empty root, which
+    // would wipe the editor values) or inside its end tag. Saved data cut off like that is damaged.
+    bool endsWithClosedRoot (const juce::String& text, const juce::String& rootTag)
+    {
+        // The last tag, up to its closing bracket; text after it does not matter.
+        const auto fromLastTag = text.fromLastOccurrenceOf ("<", true, false);
+        if (! fromLastTag.containsChar ('>'))
+            return false;
+
+        const auto lastTag = fromLastTag.upToFirstOccurrenceOf (">", true, false).removeCharacters (" \t\r\n");
+        return lastTag == "</" + rootTag + ">" || (lastTag.startsWith ("<" + rootTag) && lastTag.endsWith ("/>"));
+    }
 } // namespace
 
-std::unique_ptr<juce::XmlElement> readWrappedXml (const void* data, int sizeInBytes)
+std::unique_ptr<juce::XmlElement> readXml (const void* data, int sizeInBytes)
 {
     if (data == nullptr || sizeInBytes < 9)
         return {};
 
     const auto* bytes = static_cast<const char*> (data);
-    if (juce::ByteOrder::littleEndianInt (bytes) != wrapperMagic)
-        return {};
-
     const auto length = static_cast<juce::int32> (juce::ByteOrder::littleEndianInt (bytes + 4));
-    if (length <= 0)
+
+    if (juce::ByteOrder::littleEndianInt (bytes) != stateMagic || length <= 0)
         return {};
 
-    const auto text = validUtf8 (bytes + 8, static_cast<size_t> (juce::jmin (length, sizeInBytes - 8)));
-    return juce::parseXML (juce::String::fromUTF8 (text.data(), static_cast<int> (text.size())));
+    // At most the bytes given; a zero byte ends the text.
+    const auto utf8 = validUtf8 (bytes + 8, static_cast<size_t> (juce::jmin (length, sizeInBytes - 8)));
+    const auto text = juce::String::fromUTF8 (utf8.data(), static_cast<int> (utf8.size()));
+    auto xml = juce::parseXML (text);
+
+    if (xml == nullptr || ! endsWithClosedRoot (text, xml->getTagName()))
+        return {};
+
+    return xml;
 }
 
 int selectionMaskOf (const juce::var& selection)

@@ -2,12 +2,15 @@
 
 #include <juce_data_structures/juce_data_structures.h>
 
+#include <memory>
+
 namespace ombrel::saved_state
 {
-/** The XML inside JUCE's state wrapper ("VC2!", little-endian length, text): nothing unless the
-    data holds at least 9 bytes, the magic and a positive length; at most the bytes given are read.
-    Byte sequences that are not UTF-8 are replaced by U+FFFD before parsing. */
-std::unique_ptr<juce::XmlElement> readWrappedXml (const void* data, int sizeInBytes);
+/** The XML document inside saved state data (magic "VC2!", little-endian length, UTF-8 text), or
+    nullptr when the data is too short, has another magic or a length of 0 or less, or its text is
+    not a complete XML document. At most the bytes given are read; byte sequences that are not
+    UTF-8 are replaced by U+FFFD before parsing. */
+std::unique_ptr<juce::XmlElement> readXml (const void* data, int sizeInBytes);
 
 /** Bit i is set when entry i (0 to 5) of the node selection array reads true; 0 for a non-array. */
 int selectionMaskOf (const juce::var& selection);

@@ -344,6 +344,15 @@ float GateProcessor::releaseTimeMs() const noexcept
     return factors[(size_t) index] * 60000.0f / mTempo.load();
 }
 
+void GateProcessor::detectTrigger() noexcept
+{
+    const auto openLevel = settingToGain (mThreshold.load());
+    const auto returnDb = mReturn.load();
+    const auto closeLevel = returnDb < 100.0f ? openLevel * std::pow (10.0f, -returnDb / 20.0f) : 0.0f;
+
+    mHysteresis.process (mAveraged.getReadPointer (0), mTrigger.getWritePointer (0), mLevelSamples, openLevel, closeLevel);
+}
+
 void GateProcessor::processGate (juce::dsp::AudioBlock<float> main) noexcept
 {
     const auto n = std::min (clampToBlock (main, mMaxBlockSize), mLevelSamples);
@@ -360,10 +369,7 @@ void GateProcessor::processGate (juce::dsp::AudioBlock<float> main) noexcept
     mFlip.setTargetValue (mFlipTarget.load());
     mOutputGain.setGainLinear (mOutputGainTarget.load());
 
-    const auto threshold = mThreshold.load();
-    const auto returnDb = mReturn.load();
-    const auto openLevel = settingToGain (threshold);
-    const auto closeLevel = returnDb < 100.0f ? openLevel * std::pow (10.0f, -returnDb / 20.0f) : 0.0f;
+    detectTrigger();
 
     auto* trigger = mTrigger.getWritePointer (0);
     auto* envelope = mEnvelope.getWritePointer (0);
@@ -371,8 +377,6 @@ void GateProcessor::processGate (juce::dsp::AudioBlock<float> main) noexcept
     auto* curve = mCurveBuffer.getWritePointer (0);
     auto* floorGain = mFloorBuffer.getWritePointer (0);
     auto* flip = mFlipBuffer.getWritePointer (0);
-
-    mHysteresis.process (mAveraged.getReadPointer (0), trigger, n, openLevel, closeLevel);
 
     const auto holdSamples = (int) ((mHold.load() * 0.001) * mSampleRate);
     mHoldStage.process (trigger, envelope, n, holdSamples);

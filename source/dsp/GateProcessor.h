@@ -25,8 +25,8 @@ namespace ombrel::dsp
     The block stages allocate nothing.
 
     Per block, in this order: setTempo, updateLookahead, equaliseDetector, shapeDetector,
-    averageLevel, then either (isListening) copy the detector into the main block, or
-    processGate; then the debleeder, shapeMain and clip.
+    averageLevel, then either (isListening) detectTrigger and copy the detector into the main
+    block, or processGate; then the debleeder, shapeMain and clip.
 */
 class GateProcessor : public juce::AudioProcessorValueTreeState::Listener
 {
@@ -77,6 +77,11 @@ public:
 
     /** True while the detector should replace the main signal (listen on or equaliser solo). */
     bool isListening() const noexcept;
+
+    /** The open/closed decision (hysteresis only) from the averaged level into the trigger
+        curve. processGate does this itself; while listening it runs alone, so the debleeder
+        follows the signal being heard rather than a curve left from an earlier block. */
+    void detectTrigger() noexcept;
 
     /** Gain curve from the averaged level, lookahead delay, gain, output gain, compensation
         delay, in place on the main block. Call after averageLevel for the same block. */

@@ -178,6 +178,13 @@ TEST_CASE ("Typed texts set the catalogue's values", "[catalogue]")
         { "threshold", "-12.0 db", -12 },
         { "threshold", "  -30", -30 },
         { "threshold", "abc", 0 },
+        { "threshold", "+3.5", 3.5f },
+        { "threshold", ".5e1", 5 },
+        { "threshold", "-1e99999999999999", -72 }, // absurd exponents saturate instead of overflowing
+        { "threshold", "1e-99999999999999", 0 },
+        { "threshold", "inf", 0 },
+        { "threshold", "nan", 0 },
+        { "threshold", "-", 0 },
         { "filterFreq0", "999.6", 1000 },
         { "filterFreq0", "5", 20 },
         { "filterFreq0", "25k", 20000 },

@@ -180,6 +180,21 @@ TEST_CASE ("Restoring fills gaps: a value-less parameter takes its default, a mi
     CHECK (selection (processor) == std::vector<bool> (6, false));
 }
 
+TEST_CASE ("A complete root without children is a state", "[state]")
+{
+    // The check for damaged data must not turn away small but whole documents.
+    for (const juce::String text : { "<BrimvaleParameters/>", "<BrimvaleParameters scale_fac_id=\"1.5\" />",
+                                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?> <BrimvaleParameters></BrimvaleParameters>\n" })
+    {
+        BrimvaleAudioProcessor processor;
+        setValue (processor, "hold", 200.0f);
+        restore (processor, wrap (text));
+        INFO (text);
+        CHECK (editorValues (processor).getNumProperties() == 1); // replaced: only the selection
+        CHECK (rawValue (processor, "hold") == Approx (200.0f));
+    }
+}
+
 TEST_CASE ("Saved values that are not numbers in range restore into range", "[state]")
 {
     // Values as a damaged or hand-edited session could hold them. NaN reads as a missing value
@@ -250,7 +265,7 @@ TEST_CASE ("State text that is not UTF-8 is repaired before parsing", "[state]")
     for (const auto& c : cases)
     {
         const auto block = wrapBytes ("<BrimvaleParameters a=\"" + c.bytes + "\"/>");
-        const auto xml = saved_state::readWrappedXml (block.getData(), static_cast<int> (block.getSize()));
+        const auto xml = saved_state::readXml (block.getData(), static_cast<int> (block.getSize()));
         INFO (c.what);
         REQUIRE (xml != nullptr);
         CHECK (xml->getStringAttribute ("a") == c.expected);
@@ -291,6 +306,10 @@ TEST_CASE ("Invalid state data changes nothing", "[state]")
         { "not XML", wrap ("this is not xml <<<") },
         { "empty text", wrap ("") },
         { "unterminated element", wrap ("<BrimvaleParameters><PARAM id=\"threshold\" value=\"-5\">") },
+        // Cut off inside the root's tags: JUCE's parser alone would take these as documents.
+        { "cut in the root's start tag", wrap ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <BrimvaleParameters") },
+        { "cut after a root attribute", wrap ("<BrimvaleParameters scale_fac_id=\"1.5\"") },
+        { "cut in the root's end tag", wrap ("<BrimvaleParameters><PARAM id=\"threshold\" value=\"-5\"/></Brimvale") },
     };
 
     for (const auto& c : cases)
