@@ -136,7 +136,7 @@ int restoreState (const std::uint8_t* data, std::size_t size)
 
     // Whatever was restored saves as a readable state, and restoring that changes no parameter.
     const auto saved = save (processor);
-    require (ombrel::saved_state::readWrappedXml (saved.getData(), static_cast<int> (saved.getSize())) != nullptr,
+    require (ombrel::saved_state::readXml (saved.getData(), static_cast<int> (saved.getSize())) != nullptr,
              "a saved state does not read back");
 
     const auto before = shared.parameterValues();
