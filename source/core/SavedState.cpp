@@ -2,7 +2,9 @@
 
 #include "core/Config.h"
 
+#include <set>
 #include <string>
+#include <vector>
 
 namespace ombrel::saved_state
 {
@@ -73,6 +75,30 @@ namespace
         const auto lastTag = fromLastTag.upToFirstOccurrenceOf (">", true, false).removeCharacters (" \t\r\n");
         return lastTag == "</" + rootTag + ">" || (lastTag.startsWith ("<" + rootTag) && lastTag.endsWith ("/>"));
     }
+
+    // Well-formed XML names each attribute of an element once. JUCE's parser keeps every copy of
+    // a repeated one; the tree then reads the first and saving writes the last, so such a state
+    // would not save as it was restored.
+    bool repeatsAnAttribute (const juce::XmlElement& root)
+    {
+        std::vector<const juce::XmlElement*> pending { &root };
+
+        while (! pending.empty())
+        {
+            const auto* element = pending.back();
+            pending.pop_back();
+
+            std::set<juce::String> names;
+            for (int i = 0; i < element->getNumAttributes(); ++i)
+                if (! names.insert (element->getAttributeName (i)).second)
+                    return true;
+
+            for (const auto* child : element->getChildIterator())
+                pending.push_back (child);
+        }
+
+        return false;
+    }
 } // namespace
 
 std::unique_ptr<juce::XmlElement> readXml (const void* data, int sizeInBytes)
@@ -91,7 +117,7 @@ std::unique_ptr<juce::XmlElement> readXml (const void* data, int sizeInBytes)
     const auto text = juce::String::fromUTF8 (utf8.data(), static_cast<int> (utf8.size()));
     auto xml = juce::parseXML (text);
 
-    if (xml == nullptr || ! endsWithClosedRoot (text, xml->getTagName()))
+    if (xml == nullptr || ! endsWithClosedRoot (text, xml->getTagName()) || repeatsAnAttribute (*xml))
         return {};
 
     return xml;

@@ -85,8 +85,13 @@ namespace
             return false;
 
         for (size_t i = 0; i < a.size(); ++i)
+        {
             if (! (std::abs (a[i] - b[i]) <= 1.0e-5f))
+            {
+                std::fprintf (stderr, "parameter %zu: %.9g against %.9g\n", i, static_cast<double> (a[i]), static_cast<double> (b[i]));
                 return false;
+            }
+        }
 
         return true;
     }

@@ -310,6 +310,8 @@ TEST_CASE ("Invalid state data changes nothing", "[state]")
         { "cut in the root's start tag", wrap ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <BrimvaleParameters") },
         { "cut after a root attribute", wrap ("<BrimvaleParameters scale_fac_id=\"1.5\"") },
         { "cut in the root's end tag", wrap ("<BrimvaleParameters><PARAM id=\"threshold\" value=\"-5\"/></Brimvale") },
+        // Not well-formed: the tree would read one value and saving would write the other.
+        { "repeated attribute", wrap ("<BrimvaleParameters><PARAM id=\"threshold\" value=\"-5\" value=\"-40\"/></BrimvaleParameters>") },
     };
 
     for (const auto& c : cases)
