@@ -10,7 +10,7 @@ root=$PWD
 supp=$root/tests/sanitizers
 
 export SORVANTA_TEST_TMP="$build/tests/tmp"
-export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:suppressions=$supp/ubsan.supp"
 
 case "$kind" in
   address)
