@@ -87,6 +87,36 @@ std::vector<int> blockSizes()
     return sizes;
 }
 
+juce::AudioBuffer<float> renderFixtureInBlocks (const std::function<bool (int blockIndex)>& beforeBlock,
+                                                const std::function<void (juce::AudioBuffer<float>&, juce::MidiBuffer&)>& processBlock)
+{
+    const auto fixture = makeDrumFixture();
+    juce::AudioBuffer<float> output (2, fixture.getNumSamples());
+    juce::AudioBuffer<float> block (4, maximumBlockSize);
+    juce::MidiBuffer midi;
+
+    const auto sizes = blockSizes();
+    int start = 0;
+    for (size_t index = 0; index < sizes.size(); ++index)
+    {
+        if (! beforeBlock ((int) index))
+            return {};
+
+        const auto size = sizes[index];
+        block.setSize (4, size, false, false, true);
+        for (int ch = 0; ch < 4; ++ch)
+            block.copyFrom (ch, 0, fixture, ch, start, size);
+
+        processBlock (block, midi);
+
+        for (int ch = 0; ch < 2; ++ch)
+            output.copyFrom (ch, start, block, ch, 0, size);
+        start += size;
+    }
+
+    return output;
+}
+
 std::vector<Setting> initialSettings()
 {
     return {

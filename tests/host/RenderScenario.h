@@ -2,6 +2,7 @@
 
 #include <juce_audio_basics/juce_audio_basics.h>
 
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -19,6 +20,13 @@ juce::AudioBuffer<float> makeDrumFixture();
 
 /** Block sizes, varying from call to call and never above the maximum; they cover the fixture. */
 std::vector<int> blockSizes();
+
+/** Feeds the fixture to `processBlock` in the scenario's block sizes (main and side-chain, four
+    channels) and returns the two output channels. `beforeBlock (index)` runs ahead of each block
+    (the place for parameter changes); when it returns false the render stops and the result is
+    empty. */
+juce::AudioBuffer<float> renderFixtureInBlocks (const std::function<bool (int blockIndex)>& beforeBlock,
+                                                const std::function<void (juce::AudioBuffer<float>&, juce::MidiBuffer&)>& processBlock);
 
 struct Setting
 {

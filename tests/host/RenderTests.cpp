@@ -100,30 +100,15 @@ Render renderThroughHost (Format format, juce::AudioPluginInstance& plugin, Vari
             applyThroughHost (format, plugin, automatedSettings(), "automated");
     }
 
-    const auto fixture = makeDrumFixture();
     Render result;
-    result.audio.setSize (2, fixture.getNumSamples());
-    juce::AudioBuffer<float> block (4, maximumBlockSize);
-    juce::MidiBuffer midi;
-
-    const auto sizes = blockSizes();
-    int start = 0;
-    for (size_t index = 0; index < sizes.size(); ++index)
-    {
-        if (variant == Variant::automated && (int) index == automationBlock)
-            applyThroughHost (format, plugin, automatedSettings(), "automated");
-
-        const auto size = sizes[index];
-        block.setSize (4, size, false, false, true);
-        for (int ch = 0; ch < 4; ++ch)
-            block.copyFrom (ch, 0, fixture, ch, start, size);
-
-        plugin.processBlock (block, midi);
-
-        for (int ch = 0; ch < 2; ++ch)
-            result.audio.copyFrom (ch, start, block, ch, 0, size);
-        start += size;
-    }
+    result.audio = renderFixtureInBlocks (
+        [&] (int blockIndex)
+        {
+            if (variant == Variant::automated && blockIndex == automationBlock)
+                applyThroughHost (format, plugin, automatedSettings(), "automated");
+            return true;
+        },
+        [&] (juce::AudioBuffer<float>& block, juce::MidiBuffer& midi) { plugin.processBlock (block, midi); });
 
     result.latency = reportedLatency (plugin, expectedLatency (sampleRate));
     return result;

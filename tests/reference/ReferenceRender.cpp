@@ -43,31 +43,16 @@ bool render (Variant variant, const juce::File& folder)
     if (variant == Variant::settled && ! apply (processor, automatedSettings(), "automated", normalised))
         return false;
 
-    const auto fixture = makeDrumFixture();
     Render result;
-    result.audio.setSize (2, fixture.getNumSamples());
-    juce::AudioBuffer<float> block (4, maximumBlockSize);
-    juce::MidiBuffer midi;
-
-    const auto sizes = blockSizes();
-    int start = 0;
-    for (size_t index = 0; index < sizes.size(); ++index)
-    {
-        if (variant == Variant::automated && (int) index == automationBlock
-            && ! apply (processor, automatedSettings(), "automated", normalised))
-            return false;
-
-        const auto size = sizes[index];
-        block.setSize (4, size, false, false, true);
-        for (int ch = 0; ch < 4; ++ch)
-            block.copyFrom (ch, 0, fixture, ch, start, size);
-
-        processor.processBlock (block, midi);
-
-        for (int ch = 0; ch < 2; ++ch)
-            result.audio.copyFrom (ch, start, block, ch, 0, size);
-        start += size;
-    }
+    result.audio = renderFixtureInBlocks (
+        [&] (int blockIndex)
+        {
+            return variant != Variant::automated || blockIndex != automationBlock
+                || apply (processor, automatedSettings(), "automated", normalised);
+        },
+        [&] (juce::AudioBuffer<float>& block, juce::MidiBuffer& midi) { processor.processBlock (block, midi); });
+    if (result.audio.getNumSamples() == 0)
+        return false;
 
     result.latency = processor.getLatencySamples();
 
