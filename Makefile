@@ -20,7 +20,7 @@ FUZZ_TIME      ?= 60
 SANITIZER_CMAKE_ARGS = -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DSORVANTA_BUILD_BENCH=OFF
 SANITIZER_TARGETS    = sorvanta_tests sorvanta_fuzz_replay
 
-.PHONY: run test deps configure renderer plugins describe-plugins bench sanitize sanitize-address sanitize-thread fuzz
+.PHONY: run test deps configure renderer plugins describe-plugins bench sanitize sanitize-address sanitize-host sanitize-thread fuzz
 
 deps:
 	@tools/install-deps.sh
@@ -60,12 +60,18 @@ test: configure
 
 # AddressSanitizer + UndefinedBehaviorSanitizer over the unit tests and the fuzz corpus, then
 # ThreadSanitizer over the cross-thread tests. Any report fails the run.
-sanitize: sanitize-address sanitize-thread
+sanitize: sanitize-address sanitize-thread sanitize-host
 
 sanitize-address: deps
 	@cmake -S . -B $(ASAN_BUILD_DIR) $(SANITIZER_CMAKE_ARGS) -DSORVANTA_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN_BUILD_DIR) --target $(SANITIZER_TARGETS)
 	tools/run-sanitized.sh address $(ASAN_BUILD_DIR)
+
+# The built VST3 and LV2 bundles, instrumented, loaded through JUCE's hosting by the host tests.
+sanitize-host: deps
+	@cmake -S . -B $(ASAN_BUILD_DIR) $(SANITIZER_CMAKE_ARGS) -DSORVANTA_SANITIZE=ON >/dev/null
+	cmake --build $(ASAN_BUILD_DIR) --target sorvanta_host_tests
+	tools/run-sanitized.sh host $(ASAN_BUILD_DIR)
 
 sanitize-thread: deps
 	@cmake -S . -B $(TSAN_BUILD_DIR) $(SANITIZER_CMAKE_ARGS) -DSORVANTA_TSAN=ON >/dev/null
