@@ -63,6 +63,68 @@ namespace
         return result;
     }
 
+    bool startsWith (const std::string& text, size_t at, const char* prefix)
+    {
+        return text.compare (at, std::char_traits<char>::length (prefix), prefix) == 0;
+    }
+
+    /** Length of the reference starting at text[at] == '&' (up to and including ';'), or 0 when it
+        is not one of the five named references or a character reference to a code point that a
+        text can hold. */
+    size_t wellFormedReferenceLength (const std::string& text, size_t at)
+    {
+        for (const auto* named : { "&amp;", "&quot;", "&apos;", "&lt;", "&gt;" })
+            if (startsWith (text, at, named))
+                return std::char_traits<char>::length (named);
+
+        if (! startsWith (text, at, "&#"))
+            return 0;
+
+        auto i = at + 2;
+        const bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
+        i += hex ? 1 : 0;
+
+        const auto firstDigit = i;
+        juce::uint32 codePoint = 0;
+        for (; i < text.size() && i - firstDigit < 8; ++i)
+        {
+            const auto digit = hex ? juce::CharacterFunctions::getHexDigitValue (static_cast<juce::juce_wchar> (text[i]))
+                                   : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+            if (digit < 0)
+                break;
+            codePoint = codePoint * (hex ? 16u : 10u) + static_cast<juce::uint32> (digit);
+        }
+
+        const bool valid = i > firstDigit && i < text.size() && text[i] == ';' && codePoint > 0 && codePoint <= 0x10ffff
+                           && ! (codePoint >= 0xd800 && codePoint <= 0xdfff);
+        return valid ? i + 1 - at : 0;
+    }
+
+    /** JUCE writes a state with the named references and decimal character references only, and
+        never with a document type. Its parser steps past the end of the text on a character
+        reference cut short there, and parses the values of declared entities again as markup;
+        neither belongs in saved data, so such a text is refused before it is parsed. */
+    bool usesOnlyPlainMarkup (const std::string& text)
+    {
+        for (size_t i = 0; i < text.size(); ++i)
+        {
+            if (text[i] == '&')
+            {
+                const auto length = wellFormedReferenceLength (text, i);
+                if (length == 0)
+                    return false;
+                i += length - 1;
+            }
+            else if (text[i] == '<' && startsWith (text, i, "<!") && ! startsWith (text, i, "<!--")
+                     && ! startsWith (text, i, "<![CDATA["))
+            {
+                return false;
+            }
+        }
+
+        return true;
+    }
+
     // JUCE's parser forgives a text that stops inside the root's start tag (an empty root, which
     // would wipe the editor values) or inside its end tag. Saved data cut off like that is damaged.
     bool endsWithClosedRoot (const juce::String& text, const juce::String& rootTag)
@@ -114,6 +176,9 @@ std::unique_ptr<juce::XmlElement> readXml (const void* data, int sizeInBytes)
 
     // At most the bytes given; a zero byte ends the text.
     const auto utf8 = validUtf8 (bytes + 8, static_cast<size_t> (juce::jmin (length, sizeInBytes - 8)));
+    if (! usesOnlyPlainMarkup (utf8))
+        return {};
+
     const auto text = juce::String::fromUTF8 (utf8.data(), static_cast<int> (utf8.size()));
     auto xml = juce::parseXML (text);
 

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <optional>
+#include <utility>
 
 using namespace ombrel;
 
@@ -312,6 +313,12 @@ TEST_CASE ("Invalid state data changes nothing", "[state]")
         { "cut in the root's end tag", wrap ("<BrimvaleParameters><PARAM id=\"threshold\" value=\"-5\"/></Brimvale") },
         // Not well-formed: the tree would read one value and saving would write the other.
         { "repeated attribute", wrap ("<BrimvaleParameters><PARAM id=\"threshold\" value=\"-5\" value=\"-40\"/></BrimvaleParameters>") },
+        // References JUCE never writes; its parser reads past the end of the text on the first.
+        { "character reference cut at the end", wrap ("<BrimvaleParameters><PARAM id=\"threshold\" value=\"-5\"/>&#x") },
+        { "declared entity", wrap ("<!DOCTYPE r [<!ENTITY e \"-5\">]><BrimvaleParameters><PARAM id=\"threshold\" value=\"&e;\"/></BrimvaleParameters>") },
+        { "unknown named reference", wrap ("<BrimvaleParameters><PARAM id=\"threshold\" value=\"-5&minus;\"/></BrimvaleParameters>") },
+        { "character reference beyond Unicode", wrap ("<BrimvaleParameters><PARAM id=\"threshold\" value=\"-5&#1114112;\"/></BrimvaleParameters>") },
+        { "reference to character zero", wrap ("<BrimvaleParameters><PARAM id=\"threshold\" value=\"-5&#x0;\"/></BrimvaleParameters>") },
     };
 
     for (const auto& c : cases)
@@ -324,6 +331,21 @@ TEST_CASE ("Invalid state data changes nothing", "[state]")
 
     processor.setStateInformation (nullptr, 100);
     CHECK (save (processor) == before);
+}
+
+TEST_CASE ("Named and character references restore as the characters they stand for", "[state]")
+{
+    // JUCE writes control characters as decimal references; other writers use hexadecimal ones.
+    const std::pair<const char*, float> cases[] = { { "&#45;12", -12.0f }, { "&#x2D;7", -7.0f }, { "-2&#48;", -20.0f } };
+
+    for (const auto& [text, expected] : cases)
+    {
+        BrimvaleAudioProcessor processor;
+        restore (processor, wrap (juce::String ("<BrimvaleParameters a=\"&amp;&lt;&gt;&quot;&apos;\"><PARAM id=\"threshold\" value=\"")
+                                  + text + "\"/></BrimvaleParameters>"));
+        INFO (text);
+        CHECK (rawValue (processor, "threshold") == Approx (expected));
+    }
 }
 
 TEST_CASE ("A length field beyond the data reads only the bytes given", "[state]")
