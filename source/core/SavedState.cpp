@@ -100,14 +100,21 @@ namespace
         return valid ? i + 1 - at : 0;
     }
 
-    /** JUCE writes a state with the named references and decimal character references only, and
-        never with a document type. Its parser steps past the end of the text on a character
-        reference cut short there, and parses the values of declared entities again as markup;
-        neither belongs in saved data, so such a text is refused before it is parsed. */
+    /** JUCE writes a state with the named references and decimal character references only, never
+        with a document type, and with its one processing instruction (the XML declaration) first.
+        Its parser steps past the end of the text on a character reference cut short there, parses
+        the values of declared entities again as markup, and loops for ever on a processing
+        instruction followed by text inside an element; none of that belongs in saved data, so such
+        a text is refused before it is parsed. */
     bool usesOnlyPlainMarkup (const std::string& text)
     {
+        const auto declarationAt = text.find_first_not_of (" \t\r\n");
+
         for (size_t i = 0; i < text.size(); ++i)
         {
+            if (text[i] == '<' && startsWith (text, i, "<?") && i != declarationAt)
+                return false;
+
             if (text[i] == '&')
             {
                 const auto length = wellFormedReferenceLength (text, i);
