@@ -59,17 +59,20 @@ test: configure
 	xvfb-run -a ctest --test-dir $(BUILD_DIR) --output-on-failure --timeout 900
 
 # AddressSanitizer + UndefinedBehaviorSanitizer over the unit tests and the fuzz corpus, then
-# ThreadSanitizer over the cross-thread tests. Any report fails the run.
+# ThreadSanitizer over the cross-thread tests, then ASan + UBSan over the host tests. Any report
+# fails the run.
 sanitize: sanitize-address sanitize-thread sanitize-host
 
+CONFIGURE_ASAN = cmake -S . -B $(ASAN_BUILD_DIR) $(SANITIZER_CMAKE_ARGS) -DSORVANTA_SANITIZE=ON >/dev/null
+
 sanitize-address: deps
-	@cmake -S . -B $(ASAN_BUILD_DIR) $(SANITIZER_CMAKE_ARGS) -DSORVANTA_SANITIZE=ON >/dev/null
+	@$(CONFIGURE_ASAN)
 	cmake --build $(ASAN_BUILD_DIR) --target $(SANITIZER_TARGETS)
 	tools/run-sanitized.sh address $(ASAN_BUILD_DIR)
 
 # The built VST3 and LV2 bundles, instrumented, loaded through JUCE's hosting by the host tests.
 sanitize-host: deps
-	@cmake -S . -B $(ASAN_BUILD_DIR) $(SANITIZER_CMAKE_ARGS) -DSORVANTA_SANITIZE=ON >/dev/null
+	@$(CONFIGURE_ASAN)
 	cmake --build $(ASAN_BUILD_DIR) --target sorvanta_host_tests
 	tools/run-sanitized.sh host $(ASAN_BUILD_DIR)
 

@@ -112,9 +112,6 @@ namespace
 
         for (size_t i = 0; i < text.size(); ++i)
         {
-            if (text[i] == '<' && startsWith (text, i, "<?") && i != declarationAt)
-                return false;
-
             if (text[i] == '&')
             {
                 const auto length = wellFormedReferenceLength (text, i);
@@ -122,8 +119,12 @@ namespace
                     return false;
                 i += length - 1;
             }
-            else if (text[i] == '<' && startsWith (text, i, "<!") && ! startsWith (text, i, "<!--")
-                     && ! startsWith (text, i, "<![CDATA["))
+            else if (startsWith (text, i, "<?"))
+            {
+                if (i != declarationAt)
+                    return false;
+            }
+            else if (startsWith (text, i, "<!") && ! startsWith (text, i, "<!--") && ! startsWith (text, i, "<![CDATA["))
             {
                 return false;
             }
